@@ -1,0 +1,141 @@
+// Nimbrel: one FTP session over the Internet FTP service.
+//
+// A caller sets the connection properties, calls OpenSession, transfers files
+// and calls CloseSession. Every failure is reported twice: through the
+// operation's result (0, or hFTP() == 0 after OpenSession) and through the
+// event FTPFrr, whose listeners are called synchronously inside the failing
+// operation, before it returns. Error 18 (no more files) raises no event; it
+// sets RemoteFile()->SearchEnd instead. No operation throws for a service
+// failure.
+//
+// Strings are UTF-8; they cross the service in the system ANSI code page.
+#ifndef ZORVEX_FTP_NIMBREL_H_
+#define ZORVEX_FTP_NIMBREL_H_
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "ftp/ftp_file.h"
+#include "inet/service.h"
+
+namespace zorvex {
+
+class NimbrelTestAccess;
+
+class Nimbrel {
+ public:
+  // FTPFrr(ErrNumber, ErrString).
+  using FTPFrrListener =
+      std::function<void(int32_t ErrNumber, const std::string& ErrString)>;
+
+  // Creation: opens the Internet handle through `service` (our FTP client when
+  // null) and sets RemotePort to 21. A failed open leaves hInternet() 0.
+  explicit Nimbrel(std::shared_ptr<inet::Service> service = nullptr);
+  // Termination: releases RemoteFile, closes the session, then closes
+  // hInternet (even when it is 0), reporting a failed close through FTPFrr.
+  ~Nimbrel();
+  Nimbrel(const Nimbrel&) = delete;
+  Nimbrel& operator=(const Nimbrel&) = delete;
+
+  // RemoteFile, read: the current record, a fresh one stored first when none.
+  std::shared_ptr<FTPFile> RemoteFile();
+  // RemoteFile, write: stores another record, or none (nullptr).
+  void RemoteFile(std::shared_ptr<FTPFile> record);
+
+  std::string ClassName() const;  // "Nimbrel Class Module"
+  std::string Version() const;    // "0.9 b"
+  std::string Copyright() const;  // a one-line notice
+
+  int32_t hInternet() const;  // the Internet handle, 0 = none
+  int32_t hFTP() const;       // the connection handle, 0 = not connected
+
+  // The control port passed to the connect call; 21 by default, never checked.
+  int32_t RemotePort() const;
+  void RemotePort(int32_t nRemotePort);
+
+  // Host, user and password: writing "" stores no value, which reads back as
+  // "" and reaches the service as a null pointer.
+  std::string RemoteHost() const;
+  void RemoteHost(std::string_view szRemoteHost);
+  std::string User() const;
+  void User(std::string_view szUser);
+  std::string Password() const;
+  void Password(std::string_view szPassword);
+
+  // Passive mode: true stores the connect flag 0x08000000, false stores 0.
+  bool PassiveFlag() const;
+  void PassiveFlag(bool bPassive);
+
+  // The remote current directory; "" (and FTPFrr) on failure.
+  std::string CurDir();
+  // Changes the remote current directory; one leading "/" or "\" is removed
+  // first. A failure is reported only through FTPFrr.
+  void CurDir(std::string_view szDir);
+
+  // Connects and logs in with the properties above; hFTP() tells the outcome.
+  // A second call replaces hFTP without closing the first connection.
+  void OpenSession();
+  // Closes the open search, then the connection (no call when hFTP is 0). A
+  // failed close keeps the handle.
+  void CloseSession();
+
+  // Uploads szLocalFile to szRemoteFile; nTransfer 1 is ASCII, anything else
+  // binary. Returns the service's result unchanged, 0 on failure.
+  int32_t PutFile(std::string_view szLocalFile, std::string_view szRemoteFile,
+                  int32_t nTransfer);
+  // Downloads szRemoteFile to szLocalFile; bFailExists refuses to replace an
+  // existing local file. Returns the service's result unchanged, 0 on failure.
+  int32_t GetFile(std::string_view szRemoteFile, std::string_view szLocalFile,
+                  bool bFailExists, int32_t nTransfer);
+
+  // Renames a remote file. Returns the service's result, 0 on failure.
+  int32_t RenameFile(std::string_view szExistFile, std::string_view szNewFile);
+  // Deletes a remote file. Returns the service's result, 0 on failure.
+  int32_t DeleteFile(std::string_view szRemoteFile);
+  // Creates a remote directory. Returns the service's result, 0 on failure.
+  int32_t CreateDir(std::string_view szRemoteDir);
+  // Removes a remote directory. Returns the service's result, 0 on failure.
+  int32_t RemoveDir(std::string_view szRemoteDir);
+
+  // Starts a listing: stores a fresh RemoteFile holding the first match, or
+  // with SearchEnd true when nothing matches or the search fails.
+  void FindFile(std::string_view szSearchString);
+  // Loads the next match into RemoteFile; at the end sets SearchEnd and keeps
+  // the last entry. Does nothing once SearchEnd is true.
+  void NextFile();
+
+  // Event FTPFrr: adds a listener, called for every reported failure.
+  void OnFTPFrr(FTPFrrListener listener);
+
+ private:
+  friend class NimbrelTestAccess;
+
+  void CloseFind();
+  void SetRemoteFile(const inet::WIN32_FIND_DATAA& record);
+  void RaiseFtpError(int32_t nError);
+  std::string GetSystemMessage(int32_t nMessageId);
+  int32_t MakeLangId(int16_t nPrimary, int32_t nSub);
+
+  std::shared_ptr<inet::Service> service_;
+  std::vector<FTPFrrListener> listeners_;
+
+  // Fields in declaration order.
+  std::shared_ptr<FTPFile> RemoteFile_;
+  inet::HINTERNET hInternet_ = 0;
+  inet::HINTERNET hFTP_ = 0;
+  int32_t RemotePort_ = 0;
+  std::optional<std::string> RemoteHost_;
+  std::optional<std::string> User_;
+  std::optional<std::string> Password_;
+  uint32_t PassiveFlag_ = 0;
+  inet::HINTERNET hFind_ = 0;
+};
+
+}  // namespace zorvex
+
+#endif  // ZORVEX_FTP_NIMBREL_H_

@@ -1,0 +1,72 @@
+#include "inet/codepage.h"
+
+#include <iconv.h>
+#include <langinfo.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace inet {
+namespace {
+
+bool IsUtf8(const std::string& codeset) {
+  return codeset == "UTF-8" || codeset == "utf8" || codeset == "UTF8";
+}
+
+// Converts with iconv; on a sequence that cannot be converted, writes
+// `replacement` and skips one input byte.
+std::string Convert(std::string_view in, const char* to, const char* from,
+                    std::string_view replacement) {
+  iconv_t cd = iconv_open(to, from);
+  if (cd == reinterpret_cast<iconv_t>(-1)) return std::string(in);
+  std::string out;
+  out.reserve(in.size() + 8);
+  char* src = const_cast<char*>(in.data());
+  size_t src_left = in.size();
+  char buf[1024];
+  while (src_left > 0) {
+    char* dst = buf;
+    size_t dst_left = sizeof buf;
+    size_t rc = iconv(cd, &src, &src_left, &dst, &dst_left);
+    out.append(buf, static_cast<size_t>(dst - buf));
+    if (rc == static_cast<size_t>(-1)) {
+      if (errno == E2BIG) continue;
+      // EILSEQ or EINVAL (a truncated sequence at the end).
+      out.append(replacement);
+      ++src;
+      --src_left;
+      iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    }
+  }
+  char* dst = buf;
+  size_t dst_left = sizeof buf;
+  iconv(cd, nullptr, nullptr, &dst, &dst_left);
+  out.append(buf, static_cast<size_t>(dst - buf));
+  iconv_close(cd);
+  return out;
+}
+
+}  // namespace
+
+std::string AnsiCodeset() {
+  const char* cs = nl_langinfo(CODESET);
+  std::string codeset = cs ? cs : "";
+  // The C/POSIX locale reports ASCII; the program treats it as UTF-8.
+  if (codeset.empty() || codeset == "ANSI_X3.4-1968" || codeset == "ASCII")
+    return "UTF-8";
+  return codeset;
+}
+
+std::string ToAnsi(std::string_view utf8) {
+  const std::string codeset = AnsiCodeset();
+  if (IsUtf8(codeset)) return std::string(utf8);
+  return Convert(utf8, codeset.c_str(), "UTF-8", "?");
+}
+
+std::string FromAnsi(std::string_view ansi) {
+  const std::string codeset = AnsiCodeset();
+  if (IsUtf8(codeset)) return std::string(ansi);
+  return Convert(ansi, "UTF-8", codeset.c_str(), "\xEF\xBF\xBD");
+}
+
+}  // namespace inet

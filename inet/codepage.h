@@ -1,0 +1,25 @@
+// Conversion between the program's strings (UTF-8) and the system ANSI code
+// page, which on this platform is the character set of the current locale
+// (after setlocale(LC_ALL, "")); in the C/POSIX locale it is taken as UTF-8.
+#ifndef ZORVEX_INET_CODEPAGE_H_
+#define ZORVEX_INET_CODEPAGE_H_
+
+#include <string>
+#include <string_view>
+
+namespace inet {
+
+// The name of the ANSI code page's character set, for example "UTF-8".
+std::string AnsiCodeset();
+
+// UTF-8 to the ANSI code page. A character that the code page cannot hold
+// becomes "?"; invalid UTF-8 bytes are passed through unchanged.
+std::string ToAnsi(std::string_view utf8);
+
+// The ANSI code page to UTF-8. A byte sequence that is not valid in the code
+// page becomes U+FFFD.
+std::string FromAnsi(std::string_view ansi);
+
+}  // namespace inet
+
+#endif  // ZORVEX_INET_CODEPAGE_H_

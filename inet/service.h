@@ -1,0 +1,170 @@
+// The Internet FTP service and the kernel services that the session component
+// calls, as one abstract interface. Production code uses FtpClient (our own FTP
+// client over POSIX sockets); unit tests use a recording fake.
+//
+// The contract of every member:
+//  - Strings are NUL-terminated bytes in the system ANSI code page (the
+//    locale's character set). A text that may be absent is a nullable pointer:
+//    nullptr is "no value" and is distinct from "" (an empty text).
+//  - Handles are 32-bit values; 0 means none. BOOL results are 32-bit; 0 means
+//    failure, anything else success.
+//  - Every call sets the calling thread's last error (0 on success), which
+//    GetLastError() reads right after a failure.
+#ifndef ZORVEX_INET_SERVICE_H_
+#define ZORVEX_INET_SERVICE_H_
+
+#include <cstdint>
+
+namespace inet {
+
+using HINTERNET = uint32_t;  // opaque handle, 0 = none
+using BOOL = int32_t;        // 0 = failure
+using DWORD = uint32_t;
+using WORD = uint16_t;
+using DWORD_PTR = uintptr_t;
+// The control port. 32 bits wide so that an out-of-range port is refused
+// (ERROR_INVALID_PARAMETER) instead of being silently wrapped; 0 means the
+// default FTP port, 21.
+using INTERNET_PORT = int32_t;
+
+// A count of 100-nanosecond intervals since 1 January 1601 (UTC).
+struct FILETIME {
+  DWORD dwLowDateTime = 0;
+  DWORD dwHighDateTime = 0;
+};
+
+// Calendar fields of a FILETIME.
+struct SYSTEMTIME {
+  WORD wYear = 0;
+  WORD wMonth = 0;
+  WORD wDayOfWeek = 0;
+  WORD wDay = 0;
+  WORD wHour = 0;
+  WORD wMinute = 0;
+  WORD wSecond = 0;
+  WORD wMilliseconds = 0;
+};
+
+constexpr int MAX_PATH = 260;
+
+// One entry of a remote directory listing.
+struct WIN32_FIND_DATAA {
+  DWORD dwFileAttributes = 0;
+  FILETIME ftCreationTime;
+  FILETIME ftLastAccessTime;
+  FILETIME ftLastWriteTime;
+  DWORD nFileSizeHigh = 0;
+  DWORD nFileSizeLow = 0;
+  DWORD dwReserved0 = 0;
+  DWORD dwReserved1 = 0;
+  char cFileName[MAX_PATH] = {};
+  char cAlternateFileName[14] = {};
+};
+
+// Argument values.
+constexpr DWORD INTERNET_OPEN_TYPE_PRECONFIG = 0;
+constexpr DWORD INTERNET_SERVICE_FTP = 1;
+constexpr DWORD INTERNET_FLAG_PASSIVE = 0x08000000;
+constexpr DWORD INTERNET_FLAG_RELOAD = 0x80000000;
+constexpr DWORD FTP_TRANSFER_TYPE_ASCII = 1;
+constexpr DWORD FTP_TRANSFER_TYPE_BINARY = 2;
+constexpr INTERNET_PORT INTERNET_DEFAULT_FTP_PORT = 21;
+constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 16;
+constexpr DWORD FILE_ATTRIBUTE_NORMAL = 128;
+constexpr DWORD FORMAT_MESSAGE_FROM_SYSTEM = 0x1000;
+constexpr DWORD FORMAT_MESSAGE_IGNORE_INSERTS = 0x200;
+constexpr DWORD FORMAT_MESSAGE_MAX_WIDTH_MASK = 0xFF;
+
+class Service {
+ public:
+  virtual ~Service() = default;
+
+  // Opens the Internet session. Returns its handle, 0 on failure.
+  virtual HINTERNET InternetOpenA(const char* lpszAgent, DWORD dwAccessType,
+                                  const char* lpszProxy,
+                                  const char* lpszProxyBypass,
+                                  DWORD dwFlags) = 0;
+
+  // Connects to an FTP server and logs in. Returns the connection handle, which
+  // exists only after a successful login; 0 on failure. A null user logs in
+  // anonymously; a null password with a user sends an empty password.
+  virtual HINTERNET InternetConnectA(HINTERNET hInternet,
+                                     const char* lpszServerName,
+                                     INTERNET_PORT nServerPort,
+                                     const char* lpszUserName,
+                                     const char* lpszPassword, DWORD dwService,
+                                     DWORD dwFlags, DWORD_PTR dwContext) = 0;
+
+  // Closes any handle. Closing a connection logs out; closing the Internet
+  // handle closes its connections; closing a search frees its listing.
+  virtual BOOL InternetCloseHandle(HINTERNET hInternet) = 0;
+
+  // Uploads a local file to a remote path. dwFlags holds the transfer type.
+  virtual BOOL FtpPutFileA(HINTERNET hConnect, const char* lpszLocalFile,
+                           const char* lpszNewRemoteFile, DWORD dwFlags,
+                           DWORD_PTR dwContext) = 0;
+
+  // Downloads a remote file. The local file is replaced only after a complete
+  // transfer; with fFailIfExists non-zero an existing local file fails the call
+  // (ERROR_FILE_EXISTS) before any traffic.
+  virtual BOOL FtpGetFileA(HINTERNET hConnect, const char* lpszRemoteFile,
+                           const char* lpszNewFile, BOOL fFailIfExists,
+                           DWORD dwFlagsAndAttributes, DWORD dwFlags,
+                           DWORD_PTR dwContext) = 0;
+
+  // Renames a remote file (RNFR then RNTO).
+  virtual BOOL FtpRenameFileA(HINTERNET hConnect, const char* lpszExisting,
+                              const char* lpszNew) = 0;
+  // Deletes a remote file.
+  virtual BOOL FtpDeleteFileA(HINTERNET hConnect, const char* lpszFileName) = 0;
+  // Creates a remote directory.
+  virtual BOOL FtpCreateDirectoryA(HINTERNET hConnect,
+                                   const char* lpszDirectory) = 0;
+  // Removes a remote directory.
+  virtual BOOL FtpRemoveDirectoryA(HINTERNET hConnect,
+                                   const char* lpszDirectory) = 0;
+  // Copies the remote current directory into lpszCurrentDirectory, which holds
+  // *lpdwCurrentDirectory bytes; on success *lpdwCurrentDirectory is the length
+  // without the NUL. A path that does not fit fails with
+  // ERROR_INSUFFICIENT_BUFFER and is never cut.
+  virtual BOOL FtpGetCurrentDirectoryA(HINTERNET hConnect,
+                                       char* lpszCurrentDirectory,
+                                       DWORD* lpdwCurrentDirectory) = 0;
+  // Changes the remote current directory.
+  virtual BOOL FtpSetCurrentDirectoryA(HINTERNET hConnect,
+                                       const char* lpszDirectory) = 0;
+
+  // Starts a listing and fills *lpFindFileData with its first match. Returns
+  // the search handle; 0 on failure, with ERROR_NO_MORE_FILES when nothing
+  // matches.
+  virtual HINTERNET FtpFindFirstFileA(HINTERNET hConnect,
+                                      const char* lpszSearchFile,
+                                      WIN32_FIND_DATAA* lpFindFileData,
+                                      DWORD dwFlags, DWORD_PTR dwContext) = 0;
+  // Fills *lpvFindData with the next match; ERROR_NO_MORE_FILES at the end.
+  virtual BOOL InternetFindNextFileA(HINTERNET hFind,
+                                     WIN32_FIND_DATAA* lpvFindData) = 0;
+
+  // Copies the whole text of the server's last reply into lpszBuffer, which
+  // holds *lpdwBufferLength bytes, and its three-digit code into *lpdwError.
+  virtual BOOL InternetGetLastResponseInfoA(DWORD* lpdwError, char* lpszBuffer,
+                                            DWORD* lpdwBufferLength) = 0;
+
+  // Kernel: the message text for dwMessageId, in the user's language. Returns
+  // the number of bytes stored without the NUL; 0 when there is no text.
+  virtual DWORD FormatMessageA(DWORD dwFlags, const void* lpSource,
+                               DWORD dwMessageId, DWORD dwLanguageId,
+                               char* lpBuffer, DWORD nSize,
+                               void* Arguments) = 0;
+
+  // Kernel: a FILETIME as calendar fields (no time-zone conversion).
+  virtual BOOL FileTimeToSystemTime(const FILETIME* lpFileTime,
+                                    SYSTEMTIME* lpSystemTime) = 0;
+
+  // Kernel: the calling thread's last error, as set by the last call above.
+  virtual DWORD GetLastError() = 0;
+};
+
+}  // namespace inet
+
+#endif  // ZORVEX_INET_SERVICE_H_
