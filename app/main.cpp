@@ -1,0 +1,72 @@
+// zorvexrun: one FTP upload or download per run, configured by the settings
+// file "zorvex" beside the executable.
+#include <clocale>
+#include <csignal>
+#include <cstdio>
+#include <string>
+
+#include "app/zorvexrun.h"
+#include "inet/codepage.h"
+
+namespace {
+
+constexpr const char kUsage[] =
+    "Usage: zorvexrun /p LOCALFILE,REMOTEPATH\n"
+    "       zorvexrun /g REMOTEPATH,LOCALFOLDER\n"
+    "       zorvexrun --help | --version\n"
+    "\n"
+    "Uploads one local file (/p) or downloads one remote file into a local\n"
+    "folder (/g). The character after /p or /g is skipped; the first comma\n"
+    "splits the two paths. A download is written to LOCALFOLDER followed\n"
+    "directly by the remote file name, so end the folder with \"/\".\n"
+    "\n"
+    "Settings file \"zorvex\" beside the executable, six comma-separated fields:\n"
+    "  host,user,password,binary,passive,reserved\n"
+    "  host      server name or address; \"name:port\", \"IPv4:port\" or\n"
+    "            \"[IPv6]:port\" chooses a port other than 21\n"
+    "  binary    non-zero: binary transfer; 0: ASCII transfer\n"
+    "  passive   non-zero: passive mode; 0: active mode\n"
+    "Run log \"zorvexlog.txt\" beside the executable: one line,\n"
+    "  Start=<time> - End=<time>   after a successful transfer\n"
+    "  Start=<time> -              after a failure\n"
+    "\n"
+    "Exit status (the first failure's, if there are several):\n"
+    "  0  success\n"
+    "  1  run-time error, or the run log could not be written\n"
+    "  2  settings file missing or empty\n"
+    "  3  command line: no comma, neither /p nor /g, an empty path\n"
+    "  4  local file or local folder not found\n"
+    "  5  no connection: server unreachable or login refused\n"
+    "  6  the upload or download failed\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::setlocale(LC_ALL, "");
+  // A peer that closes a connection must end in a reported failure, not in
+  // the death of the process.
+  std::signal(SIGPIPE, SIG_IGN);
+
+  std::string tail;
+  for (int i = 1; i < argc; ++i) {
+    if (i > 1) tail += ' ';
+    tail += argv[i];
+  }
+  if (tail == "--help") {
+    std::fputs(kUsage, stdout);
+    return std::fflush(stdout) == 0 ? 0 : 1;
+  }
+  if (tail == "--version") {
+    std::printf("zorvexrun %.*s\n",
+                static_cast<int>(zorvex::kZorvexrunVersion.size()),
+                zorvex::kZorvexrunVersion.data());
+    return std::fflush(stdout) == 0 ? 0 : 1;
+  }
+
+  zorvex::RunEnvironment env;
+  env.exe_folder = zorvex::ExecutableFolder();
+  env.tail = inet::FromAnsi(tail);
+  zorvex::ZorvexRun run(std::move(env));
+  run.Form_Load();
+  return run.exit_status();
+}

@@ -1,0 +1,231 @@
+#include "app/zorvexrun.h"
+
+#include <climits>
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+#include <fstream>
+#include <new>
+#include <utility>
+
+#include <stdlib.h>
+
+#include "app/host_port.h"
+#include "app/local_lookup.h"
+#include "app/run_error.h"
+#include "app/settings_reader.h"
+#include "app/text_functions.h"
+#include "ftp/message_box.h"
+#include "inet/codepage.h"
+
+namespace zorvex {
+namespace {
+
+// The run-time error that an escaping exception stands for.
+RunError AsRunError(std::exception_ptr error) {
+  try {
+    std::rethrow_exception(std::move(error));
+  } catch (const RunError& e) {
+    return e;
+  } catch (const std::bad_alloc&) {
+    return RunError(kErrOutOfMemory);
+  } catch (...) {
+    return RunError(kErrInternal);
+  }
+}
+
+}  // namespace
+
+std::string TimeOfDay() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char text[128];
+  size_t n = std::strftime(text, sizeof text, "%X", &local);
+  if (n == 0) n = std::strftime(text, sizeof text, "%H:%M:%S", &local);
+  return inet::FromAnsi(std::string_view(text, n));
+}
+
+std::string ExecutableFolder() {
+  char* resolved = ::realpath("/proc/self/exe", nullptr);
+  if (resolved == nullptr) return ".";
+  std::string path(resolved);
+  ::free(resolved);
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  path.resize(slash == 0 ? 1 : slash);
+  return inet::FromAnsi(path);
+}
+
+ZorvexRun::ZorvexRun(RunEnvironment env) : env_(std::move(env)) {}
+
+ZorvexRun::~ZorvexRun() = default;
+
+std::string ZorvexRun::Now() const {
+  return env_.time_of_day ? env_.time_of_day() : TimeOfDay();
+}
+
+// Plain concatenation: the root folder "/" gives "//zorvex".
+std::string ZorvexRun::SettingsPath() const {
+  return env_.exe_folder + "/zorvex";
+}
+
+std::string ZorvexRun::LogPath() const {
+  return env_.exe_folder + "/zorvexlog.txt";
+}
+
+void ZorvexRun::Fail(std::string_view text, int status) {
+  MsgBox(text);
+  if (exit_status_ == kExitSuccess) exit_status_ = status;
+}
+
+void ZorvexRun::Form_Load() {
+  std::string szLog;
+  try {
+    Run(szLog);
+    Tail(szLog);
+  } catch (...) {
+    // The run's error handler: show the description, then the tail once
+    // more. A failure while the handler is active ends the run at once.
+    const RunError error = AsRunError(std::current_exception());
+    Fail(error.description(), kExitRunTimeError);
+    try {
+      Tail(szLog);
+    } catch (...) {
+      const RunError again = AsRunError(std::current_exception());
+      Fail("Run-time error '" + std::to_string(again.number()) +
+               "': " + again.description(),
+           kExitRunTimeError);
+    }
+  }
+  Form_Unload();
+}
+
+void ZorvexRun::Form_Unload() {
+  // Ending the program releases the session (closing any connection left).
+  clsFtp.reset();
+  std::fflush(stderr);
+}
+
+void ZorvexRun::Run(std::string& szLog) {
+  std::string szMode;
+  clsFtp = std::make_unique<Nimbrel>(env_.make_service ? env_.make_service()
+                                                       : nullptr);
+  szLog = "Start=" + Now() + " - ";
+
+  const std::string settings = SettingsPath();
+  if (!LocalExists(settings, LookupKind::kFiles)) {
+    Fail("Not Found " + settings, kExitSettings);
+    return;
+  }
+  {
+    errno = 0;
+    std::ifstream file(inet::ToAnsi(settings), std::ios::binary);
+    if (!file.is_open()) {
+      throw errno != 0 ? ErrorFromErrno(errno, FileOp::kOpenInput)
+                       : RunError(kErrPathFileAccess);
+    }
+    SettingsReader reader(file);
+    if (reader.AtEnd()) {
+      Fail("Empty " + settings, kExitSettings);
+      return;
+    }
+    szHost = reader.InputString();
+    szUser = reader.InputString();
+    szPass = reader.InputString();
+    nBinary = reader.InputLong();
+    nPassive = reader.InputLong();
+    const std::string szReserve = reader.InputString();
+    (void)szReserve;  // reserved, not used
+  }
+
+  szCmd = env_.tail;
+  if (InStr(szCmd, ",") == 0) {
+    Fail("Command Error Not comma " + szCmd, kExitCommandLine);
+    return;
+  }
+  const std::string head = Left(szCmd, 2);
+  if (head == "/p") {
+    szMode = "p";
+    ftp_put_chk();
+    if (!LocalExists(szInFile, LookupKind::kFiles)) {
+      Fail("Not found infile " + szInFile, kExitLocalPath);
+      return;
+    }
+  } else if (head == "/g") {
+    szMode = "g";
+    ftp_get_chk();
+    if (!LocalExists(szOutFolder, LookupKind::kFilesOrDirectories)) {
+      Fail("Not found outfolder " + szOutFolder, kExitLocalPath);
+      return;
+    }
+  } else {
+    Fail("Command Error Not /p or /g " + szCmd, kExitCommandLine);
+    return;
+  }
+  if (szInFile.empty() || szOutFolder.empty()) {
+    Fail("Command Error I/O Set " + szCmd, kExitCommandLine);
+    return;
+  }
+
+  // "host:port" names the port; any other host text connects to port 21.
+  const HostPort target = SplitHostPort(szHost);
+  if (target.port) clsFtp->RemotePort(*target.port);
+  clsFtp->RemoteHost(target.host);
+  clsFtp->User(szUser);
+  clsFtp->Password(szPass);
+  clsFtp->PassiveFlag(nPassive != 0);
+  clsFtp->OpenSession();
+  if (clsFtp->hFTP() == 0) {
+    Fail("Conect Error ", kExitConnection);
+    return;
+  }
+
+  const int32_t nTransfer = nBinary != 0 ? 0 : 1;  // 1 = ASCII
+  if (szMode == "p") {
+    if (clsFtp->PutFile(szInFile, szOutFolder, nTransfer) == 0) {
+      Fail("Put Error ", kExitTransfer);
+      return;
+    }
+  }
+  if (szMode == "g") {
+    const std::string szRemote = szGetDir + "/" + szInFile;
+    const std::string szLocal = szOutFolder + szInFile;
+    if (clsFtp->GetFile(szRemote, szLocal, false, nTransfer) == 0) {
+      Fail("Get Error ", kExitTransfer);
+      return;
+    }
+  }
+  szLog += "End=" + Now();
+}
+
+void ZorvexRun::Tail(const std::string& szLog) {
+  const std::string path = inet::ToAnsi(LogPath());
+  std::FILE* log = std::fopen(path.c_str(), "wb");
+  if (log == nullptr) throw ErrorFromErrno(errno, FileOp::kOpenOutput);
+  const std::string line = inet::ToAnsi(szLog) + "\r\n";
+  const bool written =
+      std::fwrite(line.data(), 1, line.size(), log) == line.size();
+  const int write_errno = errno;
+  if (std::fclose(log) != 0) throw ErrorFromErrno(errno, FileOp::kClose);
+  if (!written) throw ErrorFromErrno(write_errno, FileOp::kWrite);
+  if (clsFtp) clsFtp->CloseSession();
+  clsFtp.reset();
+}
+
+void ZorvexRun::ftp_put_chk() {
+  nComma = static_cast<int32_t>(InStr(szCmd, ","));
+  szInFile = Trim(Mid(szCmd, 4, int64_t{nComma} - 4));
+  szOutFolder = Trim(Mid(szCmd, int64_t{nComma} + 1));
+}
+
+void ZorvexRun::ftp_get_chk() {
+  nComma = static_cast<int32_t>(InStr(szCmd, ","));
+  const std::string szRemote = Trim(Mid(szCmd, 4, int64_t{nComma} - 4));
+  szOutFolder = Trim(Mid(szCmd, int64_t{nComma} + 1));
+  nComma = static_cast<int32_t>(InStrRev(szRemote, "/"));
+  szGetDir = Left(szRemote, int64_t{nComma} - 1);
+  szInFile = Mid(szRemote, int64_t{nComma} + 1);
+}
+
+}  // namespace zorvex

@@ -1,0 +1,104 @@
+// The batch run: one upload ("/p local,remote") or one download
+// ("/g remote,localfolder") per process.
+//
+// ZorvexRun is the program's main module. Form_Load performs the whole run:
+// it reads the settings file beside the executable, splits the command-line
+// tail, checks the local side, opens the FTP session, transfers the one file,
+// writes the run log beside the executable and closes the session. Every
+// failure is shown through MsgBox and sends the run to the same closing tail.
+#ifndef ZORVEX_APP_ZORVEXRUN_H_
+#define ZORVEX_APP_ZORVEXRUN_H_
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "ftp/nimbrel.h"
+#include "inet/service.h"
+
+namespace zorvex {
+
+inline constexpr std::string_view kZorvexrunVersion = "0.9.0";
+
+// The process's exit status, one per class of failure.
+enum ExitStatus : int {
+  kExitSuccess = 0,
+  kExitRunTimeError = 1,  // a run-time error, the run log not written
+  kExitSettings = 2,      // settings file missing or empty
+  kExitCommandLine = 3,   // no comma, neither /p nor /g, an empty path piece
+  kExitLocalPath = 4,     // local file or local folder not found
+  kExitConnection = 5,    // no connection (unreachable, login refused)
+  kExitTransfer = 6,      // the upload or the download failed
+};
+
+// What the run takes from the process. Strings are UTF-8.
+struct RunEnvironment {
+  // The executable's folder, without a final "/" (except for the root).
+  std::string exe_folder;
+  // The command-line tail: the arguments after the program name, joined by
+  // single spaces.
+  std::string tail;
+  // Makes the service for the session; empty: the session's own FTP client.
+  std::function<std::shared_ptr<inet::Service>()> make_service;
+  // The current time of day as text; empty: TimeOfDay().
+  std::function<std::string()> time_of_day;
+};
+
+class ZorvexRun {
+ public:
+  explicit ZorvexRun(RunEnvironment env);
+  ~ZorvexRun();
+  ZorvexRun(const ZorvexRun&) = delete;
+  ZorvexRun& operator=(const ZorvexRun&) = delete;
+
+  // Performs the run; always ends with Form_Unload. Never throws.
+  void Form_Load();
+  // The status the process ends with: that of the first failure, else 0.
+  int exit_status() const { return exit_status_; }
+
+  // Split szCmd into szInFile / szOutFolder (and szGetDir for a download).
+  // A comma right after "/p" or "/g", or a download path without "/", raises
+  // run-time error 5.
+  void ftp_put_chk();
+  void ftp_get_chk();
+
+  // Form-level state.
+  std::string szHost;     // settings field 1
+  std::string szUser;     // settings field 2
+  std::string szPass;     // settings field 3
+  int32_t nBinary = 0;    // settings field 4: non-zero = binary
+  int32_t nPassive = 0;   // settings field 5: non-zero = passive mode
+  std::string szCmd;      // the command-line tail, unchanged
+  std::string szInFile;   // /p: local file; /g: remote file name
+  std::string szOutFolder;  // /p: remote path; /g: local folder
+  int32_t nComma = 0;     // first ","; in /g then the last "/" of the remote path
+  std::string szGetDir;   // /g: the remote directory
+  std::unique_ptr<Nimbrel> clsFtp;
+
+ private:
+  // Steps up to the transfer; returns early after a reported failure.
+  void Run(std::string& szLog);
+  // Writes the run log, closes and releases the session.
+  void Tail(const std::string& szLog);
+  void Form_Unload();
+  // Shows a failure and records its exit status.
+  void Fail(std::string_view text, int status);
+  std::string Now() const;
+  std::string SettingsPath() const;
+  std::string LogPath() const;
+
+  RunEnvironment env_;
+  int exit_status_ = kExitSuccess;
+};
+
+// The local time of day in the locale's time format with seconds (%X).
+std::string TimeOfDay();
+
+// The folder of the running executable, links resolved; "." if unknown.
+std::string ExecutableFolder();
+
+}  // namespace zorvex
+
+#endif  // ZORVEX_APP_ZORVEXRUN_H_
