@@ -9,10 +9,17 @@
 // failure.
 //
 // Strings are UTF-8; they cross the service in the system ANSI code page.
+//
+// Listeners may call back into the object (read RemoteFile, add listeners).
+// A listener that throws does not stop the others from hearing the event, and
+// does not leave the object half-updated: the operation finishes its own
+// work first and then rethrows the first listener exception to its caller.
+// The destructor swallows such exceptions.
 #ifndef ZORVEX_FTP_NIMBREL_H_
 #define ZORVEX_FTP_NIMBREL_H_
 
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -43,6 +50,8 @@ class Nimbrel {
   Nimbrel& operator=(const Nimbrel&) = delete;
 
   // RemoteFile, read: the current record, a fresh one stored first when none.
+  // The record is shared: a caller that keeps it keeps its values after the
+  // object moves on to a new record (FindFile).
   std::shared_ptr<FTPFile> RemoteFile();
   // RemoteFile, write: stores another record, or none (nullptr).
   void RemoteFile(std::shared_ptr<FTPFile> record);
@@ -71,17 +80,19 @@ class Nimbrel {
   bool PassiveFlag() const;
   void PassiveFlag(bool bPassive);
 
-  // The remote current directory; "" (and FTPFrr) on failure.
+  // The remote current directory (at most 259 bytes); on failure "" after
+  // FTPFrr.
   std::string CurDir();
   // Changes the remote current directory; one leading "/" or "\" is removed
   // first. A failure is reported only through FTPFrr.
   void CurDir(std::string_view szDir);
 
-  // Connects and logs in with the properties above; hFTP() tells the outcome.
-  // A second call replaces hFTP without closing the first connection.
+  // Connects and logs in with the properties above; hFTP() tells the outcome
+  // (0 after FTPFrr). A second call replaces hFTP without closing the first
+  // connection.
   void OpenSession();
   // Closes the open search, then the connection (no call when hFTP is 0). A
-  // failed close keeps the handle.
+  // failed close keeps the handle and raises FTPFrr.
   void CloseSession();
 
   // Uploads szLocalFile to szRemoteFile; nTransfer 1 is ASCII, anything else
@@ -93,6 +104,9 @@ class Nimbrel {
   int32_t GetFile(std::string_view szRemoteFile, std::string_view szLocalFile,
                   bool bFailExists, int32_t nTransfer);
 
+  // The four remote operations below return the service's non-zero result
+  // unchanged on success, and 0 on failure after raising FTPFrr. They do not
+  // test hFTP first: without a connection the service's error is reported.
   // Renames a remote file. Returns the service's result, 0 on failure.
   int32_t RenameFile(std::string_view szExistFile, std::string_view szNewFile);
   // Deletes a remote file. Returns the service's result, 0 on failure.
@@ -102,14 +116,17 @@ class Nimbrel {
   // Removes a remote directory. Returns the service's result, 0 on failure.
   int32_t RemoveDir(std::string_view szRemoteDir);
 
-  // Starts a listing: stores a fresh RemoteFile holding the first match, or
-  // with SearchEnd true when nothing matches or the search fails.
+  // Starts a listing: closes the previous one and stores a fresh RemoteFile
+  // holding the first match, or with SearchEnd true when nothing matches (no
+  // event) or the search fails (SearchEnd set after FTPFrr).
   void FindFile(std::string_view szSearchString);
   // Loads the next match into RemoteFile; at the end sets SearchEnd and keeps
-  // the last entry. Does nothing once SearchEnd is true.
+  // the last entry (no event). Another failure raises FTPFrr and leaves
+  // SearchEnd false. Does nothing once SearchEnd is true.
   void NextFile();
 
-  // Event FTPFrr: adds a listener, called for every reported failure.
+  // Event FTPFrr: adds a listener, called for every reported failure, in the
+  // order added, inside the failing operation before it returns.
   void OnFTPFrr(FTPFrrListener listener);
 
  private:
@@ -120,6 +137,10 @@ class Nimbrel {
   void RaiseFtpError(int32_t nError);
   std::string GetSystemMessage(int32_t nMessageId);
   int32_t MakeLangId(int16_t nPrimary, int32_t nSub);
+  // The service's last error, read right after a failed call.
+  int32_t LastError();
+  // Rethrows (once) the first exception that a listener threw.
+  void RethrowListenerException();
 
   std::shared_ptr<inet::Service> service_;
   std::vector<FTPFrrListener> listeners_;
@@ -134,6 +155,9 @@ class Nimbrel {
   std::optional<std::string> Password_;
   uint32_t PassiveFlag_ = 0;
   inet::HINTERNET hFind_ = 0;
+
+  // The first exception a listener threw during the current operation.
+  std::exception_ptr pending_;
 };
 
 }  // namespace zorvex

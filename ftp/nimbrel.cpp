@@ -1,0 +1,391 @@
+#include "ftp/nimbrel.h"
+
+#include <cmath>
+#include <cstring>
+#include <exception>
+#include <limits>
+#include <utility>
+
+#include "ftp/message_box.h"
+#include "inet/codepage.h"
+#include "inet/errors.h"
+#include "inet/ftp_client.h"
+
+namespace zorvex {
+namespace {
+
+constexpr char kClassName[] = "Nimbrel Class Module";
+constexpr char kVersion[] = "0.9 b";
+constexpr char kCopyright[] = "Copyright (C) 2026 The zorvexrun developers";
+
+// Fixed error texts: an unresolvable host name, and no text at all.
+constexpr char kNameNotResolved[] = "サーバー名を解決できませんでした。";
+constexpr char kNoText[] = "エラーが発生しています。";
+
+// The run-time error number of an overflow, shown by MakeLangId.
+constexpr int kOverflowError = 6;
+
+// Buffer sizes: the response and message texts offer 255 of 256 bytes, the
+// current directory 260 of 261, so a NUL always ends what comes back.
+constexpr size_t kTextBuffer = 256;
+constexpr size_t kDirBuffer = 261;
+
+constexpr inet::DWORD kFormatFlags = inet::FORMAT_MESSAGE_FROM_SYSTEM |
+                                     inet::FORMAT_MESSAGE_IGNORE_INSERTS |
+                                     inet::FORMAT_MESSAGE_MAX_WIDTH_MASK;
+
+// A string for the service: ANSI, NUL-terminated (c_str()).
+std::string Ansi(std::string_view text) { return inet::ToAnsi(text); }
+
+// A text from the service: the bytes up to the first NUL (at most `size`),
+// converted from ANSI.
+std::string FromBuffer(const char* buffer, size_t size) {
+  return inet::FromAnsi(std::string_view(buffer, ::strnlen(buffer, size)));
+}
+
+const char* OrNull(const std::optional<std::string>& ansi) {
+  return ansi ? ansi->c_str() : nullptr;
+}
+
+std::optional<std::string> AnsiOrNone(const std::optional<std::string>& text) {
+  if (!text) return std::nullopt;
+  return Ansi(*text);
+}
+
+std::optional<std::string> NoneIfEmpty(std::string_view text) {
+  if (text.empty()) return std::nullopt;
+  return std::string(text);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Creation and termination
+
+Nimbrel::Nimbrel(std::shared_ptr<inet::Service> service)
+    : service_(service ? std::move(service)
+                       : std::make_shared<inet::FtpClient>()) {
+  hInternet_ = service_->InternetOpenA(nullptr, inet::INTERNET_OPEN_TYPE_PRECONFIG,
+                                       nullptr, nullptr, 0);
+  if (hInternet_ == 0) RaiseFtpError(LastError());
+  RemotePort_ = inet::INTERNET_DEFAULT_FTP_PORT;
+}
+
+Nimbrel::~Nimbrel() {
+  try {
+    RemoteFile_ = nullptr;
+    CloseSession();
+  } catch (...) {
+    // A listener's exception cannot leave a destructor.
+  }
+  try {
+    if (!service_->InternetCloseHandle(hInternet_)) RaiseFtpError(LastError());
+  } catch (...) {
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Properties
+
+std::shared_ptr<FTPFile> Nimbrel::RemoteFile() {
+  if (!RemoteFile_) RemoteFile_ = std::make_shared<FTPFile>();
+  return RemoteFile_;
+}
+
+void Nimbrel::RemoteFile(std::shared_ptr<FTPFile> record) {
+  RemoteFile_ = std::move(record);
+}
+
+std::string Nimbrel::ClassName() const { return kClassName; }
+std::string Nimbrel::Version() const { return kVersion; }
+std::string Nimbrel::Copyright() const { return kCopyright; }
+
+int32_t Nimbrel::hInternet() const { return static_cast<int32_t>(hInternet_); }
+int32_t Nimbrel::hFTP() const { return static_cast<int32_t>(hFTP_); }
+
+int32_t Nimbrel::RemotePort() const { return RemotePort_; }
+void Nimbrel::RemotePort(int32_t nRemotePort) { RemotePort_ = nRemotePort; }
+
+std::string Nimbrel::RemoteHost() const { return RemoteHost_.value_or(""); }
+void Nimbrel::RemoteHost(std::string_view szRemoteHost) {
+  RemoteHost_ = NoneIfEmpty(szRemoteHost);
+}
+
+std::string Nimbrel::User() const { return User_.value_or(""); }
+void Nimbrel::User(std::string_view szUser) { User_ = NoneIfEmpty(szUser); }
+
+std::string Nimbrel::Password() const { return Password_.value_or(""); }
+void Nimbrel::Password(std::string_view szPassword) {
+  Password_ = NoneIfEmpty(szPassword);
+}
+
+bool Nimbrel::PassiveFlag() const {
+  return PassiveFlag_ == inet::INTERNET_FLAG_PASSIVE;
+}
+void Nimbrel::PassiveFlag(bool bPassive) {
+  PassiveFlag_ = bPassive ? inet::INTERNET_FLAG_PASSIVE : 0;
+}
+
+std::string Nimbrel::CurDir() {
+  char buffer[kDirBuffer] = {};
+  inet::DWORD length = kDirBuffer - 1;
+  std::string dir;
+  if (service_->FtpGetCurrentDirectoryA(hFTP_, buffer, &length)) {
+    dir = FromBuffer(buffer, kDirBuffer);
+  } else {
+    RaiseFtpError(LastError());
+  }
+  RethrowListenerException();
+  return dir;
+}
+
+void Nimbrel::CurDir(std::string_view szDir) {
+  std::string_view dir = szDir;
+  if (!dir.empty() && (dir.front() == '/' || dir.front() == '\\'))
+    dir.remove_prefix(1);
+  const std::string ansi = Ansi(dir);
+  if (!service_->FtpSetCurrentDirectoryA(hFTP_, ansi.c_str()))
+    RaiseFtpError(LastError());
+  RethrowListenerException();
+}
+
+// ---------------------------------------------------------------------------
+// Session
+
+void Nimbrel::OpenSession() {
+  const std::optional<std::string> host = AnsiOrNone(RemoteHost_);
+  const std::optional<std::string> user = AnsiOrNone(User_);
+  const std::optional<std::string> password = AnsiOrNone(Password_);
+  hFTP_ = service_->InternetConnectA(hInternet_, OrNull(host), RemotePort_,
+                                     OrNull(user), OrNull(password),
+                                     inet::INTERNET_SERVICE_FTP, PassiveFlag_,
+                                     0);
+  if (hFTP_ == 0) RaiseFtpError(LastError());
+  RethrowListenerException();
+}
+
+void Nimbrel::CloseSession() {
+  CloseFind();
+  if (hFTP_ != 0) {
+    if (service_->InternetCloseHandle(hFTP_)) {
+      hFTP_ = 0;
+    } else {
+      RaiseFtpError(LastError());
+    }
+  }
+  RethrowListenerException();
+}
+
+// ---------------------------------------------------------------------------
+// Transfers
+
+int32_t Nimbrel::PutFile(std::string_view szLocalFile,
+                         std::string_view szRemoteFile, int32_t nTransfer) {
+  const inet::DWORD flags = nTransfer == 1 ? inet::FTP_TRANSFER_TYPE_ASCII
+                                           : inet::FTP_TRANSFER_TYPE_BINARY;
+  const std::string local = Ansi(szLocalFile);
+  const std::string remote = Ansi(szRemoteFile);
+  const inet::BOOL ok =
+      service_->FtpPutFileA(hFTP_, local.c_str(), remote.c_str(), flags, 0);
+  if (ok == 0) RaiseFtpError(LastError());
+  RethrowListenerException();
+  return ok;
+}
+
+int32_t Nimbrel::GetFile(std::string_view szRemoteFile,
+                         std::string_view szLocalFile, bool bFailExists,
+                         int32_t nTransfer) {
+  const inet::DWORD flags =
+      inet::INTERNET_FLAG_RELOAD | (nTransfer == 1
+                                        ? inet::FTP_TRANSFER_TYPE_ASCII
+                                        : inet::FTP_TRANSFER_TYPE_BINARY);
+  const inet::BOOL fail_if_exists = bFailExists ? 1 : 0;
+  const std::string remote = Ansi(szRemoteFile);
+  const std::string local = Ansi(szLocalFile);
+  const inet::BOOL ok = service_->FtpGetFileA(
+      hFTP_, remote.c_str(), local.c_str(), fail_if_exists, 0, flags, 0);
+  if (ok == 0) RaiseFtpError(LastError());
+  RethrowListenerException();
+  return ok;
+}
+
+// ---------------------------------------------------------------------------
+// Remote files and directories
+
+int32_t Nimbrel::RenameFile(std::string_view szExistFile,
+                            std::string_view szNewFile) {
+  const std::string exist = Ansi(szExistFile);
+  const std::string renamed = Ansi(szNewFile);
+  const inet::BOOL ok =
+      service_->FtpRenameFileA(hFTP_, exist.c_str(), renamed.c_str());
+  if (ok == 0) RaiseFtpError(LastError());
+  RethrowListenerException();
+  return ok;
+}
+
+int32_t Nimbrel::DeleteFile(std::string_view szRemoteFile) {
+  const std::string name = Ansi(szRemoteFile);
+  const inet::BOOL ok = service_->FtpDeleteFileA(hFTP_, name.c_str());
+  if (ok == 0) RaiseFtpError(LastError());
+  RethrowListenerException();
+  return ok;
+}
+
+int32_t Nimbrel::CreateDir(std::string_view szRemoteDir) {
+  const std::string name = Ansi(szRemoteDir);
+  const inet::BOOL ok = service_->FtpCreateDirectoryA(hFTP_, name.c_str());
+  if (ok == 0) RaiseFtpError(LastError());
+  RethrowListenerException();
+  return ok;
+}
+
+int32_t Nimbrel::RemoveDir(std::string_view szRemoteDir) {
+  const std::string name = Ansi(szRemoteDir);
+  const inet::BOOL ok = service_->FtpRemoveDirectoryA(hFTP_, name.c_str());
+  if (ok == 0) RaiseFtpError(LastError());
+  RethrowListenerException();
+  return ok;
+}
+
+// ---------------------------------------------------------------------------
+// Search
+
+void Nimbrel::FindFile(std::string_view szSearchString) {
+  CloseFind();
+  // A fresh record; whoever holds the old one keeps its values.
+  RemoteFile_ = std::make_shared<FTPFile>();
+  RemoteFile_->SearchEnd = false;
+  inet::WIN32_FIND_DATAA record{};
+  std::memset(record.cFileName, 0, sizeof record.cFileName);
+  const std::string search = Ansi(szSearchString);
+  hFind_ = service_->FtpFindFirstFileA(hFTP_, search.c_str(), &record, 0, 0);
+  if (hFind_ != 0) {
+    SetRemoteFile(record);
+  } else {
+    RaiseFtpError(LastError());
+    // Only now: a listener of the event above still sees SearchEnd false.
+    RemoteFile()->SearchEnd = true;
+  }
+  RethrowListenerException();
+}
+
+void Nimbrel::NextFile() {
+  if (RemoteFile()->SearchEnd) return;
+  inet::WIN32_FIND_DATAA record{};
+  std::memset(record.cFileName, 0, sizeof record.cFileName);
+  if (service_->InternetFindNextFileA(hFind_, &record)) {
+    SetRemoteFile(record);
+  } else {
+    RaiseFtpError(LastError());
+  }
+  RethrowListenerException();
+}
+
+// ---------------------------------------------------------------------------
+// Event
+
+void Nimbrel::OnFTPFrr(FTPFrrListener listener) {
+  listeners_.push_back(std::move(listener));
+}
+
+// ---------------------------------------------------------------------------
+// Private operations
+
+void Nimbrel::CloseFind() {
+  if (hFind_ == 0) return;
+  if (service_->InternetCloseHandle(hFind_)) {
+    hFind_ = 0;
+  } else {
+    RaiseFtpError(LastError());
+  }
+}
+
+void Nimbrel::SetRemoteFile(const inet::WIN32_FIND_DATAA& record) {
+  const std::shared_ptr<FTPFile> file = RemoteFile();
+  file->SearchEnd = false;
+  file->FileName = FromBuffer(record.cFileName, sizeof record.cFileName);
+
+  inet::SYSTEMTIME time{};
+  service_->FileTimeToSystemTime(&record.ftLastWriteTime, &time);
+  const std::string text =
+      std::to_string(time.wYear) + "/" + std::to_string(time.wMonth) + "/" +
+      std::to_string(time.wDay) + " " + std::to_string(time.wHour) + ":" +
+      std::to_string(time.wMinute) + ":" + std::to_string(time.wSecond);
+  // A time that gave no calendar date (fields left 0, or a year past 9999)
+  // leaves the zero date rather than the previous entry's date.
+  file->FileDate = Date::Parse(text).value_or(Date());
+
+  file->FileSize = static_cast<double>(record.nFileSizeHigh) * 4294967296.0 +
+                   static_cast<double>(record.nFileSizeLow);
+  file->FileType =
+      record.dwFileAttributes == inet::FILE_ATTRIBUTE_DIRECTORY ? 16 : 0;
+}
+
+void Nimbrel::RaiseFtpError(int32_t nError) {
+  if (nError == static_cast<int32_t>(inet::ERROR_NO_MORE_FILES)) {
+    RemoteFile()->SearchEnd = true;
+    return;
+  }
+
+  std::string text;
+  if (nError == static_cast<int32_t>(inet::ERROR_INTERNET_EXTENDED_ERROR)) {
+    inet::DWORD error = static_cast<inet::DWORD>(nError);
+    char buffer[kTextBuffer] = {};
+    inet::DWORD length = kTextBuffer - 1;
+    service_->InternetGetLastResponseInfoA(&error, buffer, &length);
+    nError = static_cast<int32_t>(error);
+    text = FromBuffer(buffer, kTextBuffer);
+  } else if (nError ==
+             static_cast<int32_t>(inet::ERROR_INTERNET_NAME_NOT_RESOLVED)) {
+    text = kNameNotResolved;
+  } else {
+    text = GetSystemMessage(nError);
+  }
+  if (text.empty()) text = kNoText;
+
+  // Every listener hears of the failure, in the order they were added, even
+  // when one of them throws; the first exception is kept until the operation
+  // has finished (see RethrowListenerException). Indexing, not iterators: a
+  // listener may add another listener.
+  for (size_t i = 0; i < listeners_.size(); ++i) {
+    const FTPFrrListener listener = listeners_[i];
+    try {
+      if (listener) listener(nError, text);
+    } catch (...) {
+      if (!pending_) pending_ = std::current_exception();
+    }
+  }
+}
+
+std::string Nimbrel::GetSystemMessage(int32_t nMessageId) {
+  const int32_t language = MakeLangId(0, 1);
+  char buffer[kTextBuffer] = {};
+  inet::DWORD n = service_->FormatMessageA(
+      kFormatFlags, nullptr, static_cast<inet::DWORD>(nMessageId),
+      static_cast<inet::DWORD>(language), buffer, kTextBuffer - 1, nullptr);
+  // Never more than the buffer offered, whatever the count says.
+  if (n > kTextBuffer - 1) n = kTextBuffer - 1;
+  return FromBuffer(buffer, n);
+}
+
+int32_t Nimbrel::MakeLangId(int16_t nPrimary, int32_t nSub) {
+  const double value =
+      static_cast<double>(nSub) * 1024.0 + static_cast<double>(nPrimary);
+  const double rounded = std::nearbyint(value);
+  if (!(rounded >= static_cast<double>(std::numeric_limits<int32_t>::min()) &&
+        rounded <= static_cast<double>(std::numeric_limits<int32_t>::max()))) {
+    MsgBox(std::to_string(kOverflowError) + "\r\n");
+    return 0;
+  }
+  return static_cast<int32_t>(rounded);
+}
+
+int32_t Nimbrel::LastError() {
+  return static_cast<int32_t>(service_->GetLastError());
+}
+
+void Nimbrel::RethrowListenerException() {
+  if (pending_) std::rethrow_exception(std::exchange(pending_, nullptr));
+}
+
+}  // namespace zorvex
