@@ -1,0 +1,20 @@
+# Installs the project from BUILD_DIR into PREFIX, then configures, builds and
+# runs the consumer project against that installation.
+#   cmake -DBUILD_DIR=... -DPREFIX=... -DCONSUMER_SOURCE=... -DCONSUMER_BINARY=...
+#         -DGENERATOR=... [-DLINK_FLAGS=...] -P check_package.cmake
+function(run)
+  execute_process(COMMAND ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE out
+                  ERROR_VARIABLE out)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "failed (${rc}): ${ARGN}\n${out}")
+  endif()
+  message(STATUS "${out}")
+endfunction()
+
+file(REMOVE_RECURSE ${PREFIX} ${CONSUMER_BINARY})
+run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${PREFIX})
+run(${CMAKE_COMMAND} -S ${CONSUMER_SOURCE} -B ${CONSUMER_BINARY} -G ${GENERATOR}
+    -DCMAKE_PREFIX_PATH=${PREFIX} -DCMAKE_BUILD_TYPE=Release
+    "-DCMAKE_EXE_LINKER_FLAGS=${LINK_FLAGS}")
+run(${CMAKE_COMMAND} --build ${CONSUMER_BINARY})
+run(${CONSUMER_BINARY}/consumer)
