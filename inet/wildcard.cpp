@@ -29,6 +29,8 @@ size_t CharLength(std::string_view s, size_t i) {
 }  // namespace
 
 bool MatchWildcard(std::string_view pattern, std::string_view name) {
+  // Both texts are read character by character (see CharLength), so a
+  // literal never matches part of a character.
   // Greedy matching with one resume point: the last "*" seen and the place in
   // name where its current attempt started. A later "*" supersedes an earlier
   // one, so no attempt is ever revisited.
@@ -47,10 +49,14 @@ bool MatchWildcard(std::string_view pattern, std::string_view name) {
       n += CharLength(name, n);
       continue;
     }
-    if (p < pattern.size() && pattern[p] == name[n]) {
-      ++p;
-      ++n;
-      continue;
+    if (p < pattern.size()) {
+      const size_t plen = CharLength(pattern, p);
+      if (plen == CharLength(name, n) &&
+          pattern.substr(p, plen) == name.substr(n, plen)) {
+        p += plen;
+        n += plen;
+        continue;
+      }
     }
     if (star == std::string_view::npos) return false;
     // Let the "*" take one more character and try again from there.

@@ -64,6 +64,10 @@ TEST(Wildcard, MultibyteCharactersCountOnce) {
   EXPECT_TRUE(MatchWildcard("??", "\xE3\x81"));  // a cut sequence
   EXPECT_TRUE(MatchWildcard("?", "\xC3"));
   EXPECT_TRUE(MatchWildcard("*?", std::string("\xE3", 1)));
+  // A literal never matches part of a character.
+  EXPECT_FALSE(MatchWildcard("\xC3?", e_acute));
+  EXPECT_FALSE(MatchWildcard("*\xA9", e_acute));
+  EXPECT_TRUE(MatchWildcard("\xC3?", "\xC3z"));
 }
 
 TEST(Wildcard, PathologicalPatternsRunInPolynomialTime) {
