@@ -1,0 +1,37 @@
+// Line-end conversion for ASCII transfers, as a stream: the input may be cut
+// into chunks anywhere, a CR LF pair included, and the result is the same as
+// for the whole input at once.
+#ifndef ZORVEX_INET_LINE_ENDS_H_
+#define ZORVEX_INET_LINE_ENDS_H_
+
+#include <string>
+#include <string_view>
+
+namespace inet {
+
+// Upload: a bare LF becomes CR LF; an existing CR LF and a lone CR stay.
+class LfToCrlf {
+ public:
+  // Appends the converted chunk to *out.
+  void Convert(std::string_view in, std::string* out);
+
+ private:
+  bool last_was_cr_ = false;
+};
+
+// Download: CR LF becomes LF; a CR that no LF follows stays.
+class CrlfToLf {
+ public:
+  // Appends the converted chunk to *out. A CR at the end of the chunk is held
+  // back until the next chunk shows whether an LF follows.
+  void Convert(std::string_view in, std::string* out);
+  // Appends a CR still held back at the end of the stream.
+  void Finish(std::string* out);
+
+ private:
+  bool pending_cr_ = false;
+};
+
+}  // namespace inet
+
+#endif  // ZORVEX_INET_LINE_ENDS_H_

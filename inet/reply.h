@@ -1,0 +1,76 @@
+// Reading the control connection: splitting the byte stream into bounded
+// lines, and assembling lines into replies (RFC 959: "ddd text" or a
+// multi-line reply from "ddd-" to the first line that starts with "ddd ").
+#ifndef ZORVEX_INET_REPLY_H_
+#define ZORVEX_INET_REPLY_H_
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace inet {
+
+constexpr size_t kMaxReplyLine = 64 * 1024;
+constexpr size_t kMaxReplySize = 1024 * 1024;
+
+struct Reply {
+  int code = 0;
+  std::string text;  // every line, CRLF-separated, without a final CRLF
+  int kind() const { return code / 100; }  // 1..5
+};
+
+// Splits a byte stream into lines ending with LF; a CR before the LF is
+// dropped. A line longer than the limit is reported once as kTooLong and its
+// bytes are thrown away up to its LF, so memory stays bounded.
+class LineSplitter {
+ public:
+  enum class Status { kLine, kNeedMore, kTooLong };
+
+  explicit LineSplitter(size_t max_line) : max_line_(max_line) {}
+
+  void Append(std::string_view data);
+  Status Next(std::string* line);
+  // At the end of the stream: the last line when it has no LF. False when
+  // nothing is left (or the rest was part of an over-long line).
+  bool Finish(std::string* line);
+  // Bytes received but not yet returned as lines.
+  size_t buffered() const { return buf_.size() - pos_; }
+
+ private:
+  std::string buf_;
+  size_t pos_ = 0;
+  size_t scanned_ = 0;  // bytes after pos_ known to hold no LF
+  bool discarding_ = false;
+  size_t max_line_;
+};
+
+// Collects the lines of one reply.
+class ReplyAssembler {
+ public:
+  enum class Status { kNeedMore, kDone, kError };
+
+  explicit ReplyAssembler(size_t max_reply = kMaxReplySize)
+      : max_reply_(max_reply) {}
+
+  // Adds one line (without its line end). kError when the first line has no
+  // three-digit code in 100..599 followed by a space, a "-" or the end, or
+  // when the reply grows past the limit.
+  Status Add(std::string_view line);
+  // The finished reply; the assembler is then ready for the next one.
+  Reply Take();
+
+ private:
+  Reply reply_;
+  bool multiline_ = false;
+  bool started_ = false;
+  size_t max_reply_;
+};
+
+// The path in the quotes of a 257 reply ("257 "/a ""b"" dir" gives /a "b"):
+// a doubled quote stands for one quote. nullopt when there is no quoted path.
+std::optional<std::string> ParseQuotedPath(std::string_view reply);
+
+}  // namespace inet
+
+#endif  // ZORVEX_INET_REPLY_H_

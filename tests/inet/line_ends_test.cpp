@@ -1,0 +1,74 @@
+// ASCII line-end conversion, whole and cut at every possible point.
+#include "inet/line_ends.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace inet {
+namespace {
+
+std::string Upload(const std::string& in, size_t chunk) {
+  LfToCrlf conv;
+  std::string out;
+  for (size_t i = 0; i < in.size(); i += chunk)
+    conv.Convert(std::string_view(in).substr(i, chunk), &out);
+  return out;
+}
+
+std::string Download(const std::string& in, size_t chunk) {
+  CrlfToLf conv;
+  std::string out;
+  for (size_t i = 0; i < in.size(); i += chunk)
+    conv.Convert(std::string_view(in).substr(i, chunk), &out);
+  conv.Finish(&out);
+  return out;
+}
+
+TEST(LineEndsTest, UploadAddsCrOnlyBeforeBareLf) {
+  const std::string in = "a\nb\r\nc\rd\n\n\r\r\ne";
+  const std::string want = "a\r\nb\r\nc\rd\r\n\r\n\r\r\ne";
+  for (size_t chunk = 1; chunk <= in.size(); ++chunk) {
+    SCOPED_TRACE(chunk);
+    EXPECT_EQ(Upload(in, chunk), want);
+  }
+  EXPECT_EQ(Upload("", 1), "");
+  EXPECT_EQ(Upload("\n", 1), "\r\n");
+}
+
+TEST(LineEndsTest, DownloadDropsCrOnlyBeforeLf) {
+  const std::string in = "a\r\nb\nc\rd\r\r\n\r";
+  const std::string want = "a\nb\nc\rd\r\n\r";
+  for (size_t chunk = 1; chunk <= in.size(); ++chunk) {
+    SCOPED_TRACE(chunk);
+    EXPECT_EQ(Download(in, chunk), want);
+  }
+}
+
+TEST(LineEndsTest, CrAtTheEndOfOneChunkAndLfAtTheStartOfTheNext) {
+  CrlfToLf down;
+  std::string out;
+  down.Convert("line\r", &out);
+  EXPECT_EQ(out, "line");  // the CR waits for the next chunk
+  down.Convert("\nnext\r", &out);
+  down.Convert("x", &out);
+  down.Finish(&out);
+  EXPECT_EQ(out, "line\nnext\rx");
+
+  LfToCrlf up;
+  out.clear();
+  up.Convert("line\r", &out);
+  up.Convert("\nnext", &out);
+  up.Convert("\n", &out);
+  EXPECT_EQ(out, "line\r\nnext\r\n");
+}
+
+TEST(LineEndsTest, RoundTripRestoresLfText) {
+  std::string text;
+  for (int i = 0; i < 5000; ++i) text += "row " + std::to_string(i) + "\n";
+  for (size_t chunk : {1u, 4096u, 65536u})
+    EXPECT_EQ(Download(Upload(text, chunk), chunk + 1), text);
+}
+
+}  // namespace
+}  // namespace inet
