@@ -1,0 +1,457 @@
+// The built zorvexrun, copied into a temporary folder beside its own settings
+// file, run as a child process against real FTP servers on loopback: the
+// message on standard error, the exit status, the run log and the files on
+// both sides.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tests/support/ftp_server.h"
+
+extern char** environ;
+
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::MatchesRegex;
+using ::testing::Not;
+using testsupport::Exists;
+using testsupport::FtpServer;
+using testsupport::ReadFile;
+using testsupport::ServerKind;
+using testsupport::TempDir;
+using testsupport::WriteFile;
+
+constexpr int kTimeoutSeconds = 60;
+const char kLogFailed[] = "Start=[^ ]+( [^ ]+)? - \r\n";
+const char kLogDone[] = "Start=[^ ]+( [^ ]+)? - End=[^ ]+( [^ ]+)?\r\n";
+
+struct Outcome {
+  int status = -1;  // exit status; -1 when killed or not run
+  std::string out;
+  std::string err;
+};
+
+// Runs argv with the locale fixed to C.UTF-8, in `cwd`; kills it after
+// kTimeoutSeconds.
+Outcome RunChild(const std::vector<std::string>& argv, const std::string& cwd) {
+  std::vector<std::string> env_strings;
+  for (char** e = environ; *e != nullptr; ++e) {
+    if (std::string(*e).rfind("LC_", 0) != 0 &&
+        std::string(*e).rfind("LANG", 0) != 0) {
+      env_strings.emplace_back(*e);
+    }
+  }
+  env_strings.emplace_back("LC_ALL=C.UTF-8");
+  std::vector<char*> envp, args;
+  for (auto& s : env_strings) envp.push_back(s.data());
+  envp.push_back(nullptr);
+  std::vector<std::string> argv_copy = argv;
+  for (auto& s : argv_copy) args.push_back(s.data());
+  args.push_back(nullptr);
+
+  int out_pipe[2], err_pipe[2];
+  Outcome outcome;
+  if (pipe2(out_pipe, O_CLOEXEC) != 0 || pipe2(err_pipe, O_CLOEXEC) != 0) {
+    ADD_FAILURE() << "pipe";
+    return outcome;
+  }
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(out_pipe[1], 1);
+    dup2(err_pipe[1], 2);
+    if (chdir(cwd.c_str()) != 0) _exit(126);
+    execve(args[0], args.data(), envp.data());
+    _exit(127);
+  }
+  close(out_pipe[1]);
+  close(err_pipe[1]);
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::seconds(kTimeoutSeconds);
+  pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
+  std::string* sinks[2] = {&outcome.out, &outcome.err};
+  int open_fds = 2;
+  bool killed = false;
+  while (open_fds > 0) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) {
+      kill(pid, SIGKILL);
+      killed = true;
+      break;
+    }
+    if (poll(fds, 2, static_cast<int>(left.count())) < 0) continue;
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+      char buf[4096];
+      const ssize_t n = read(fds[i].fd, buf, sizeof buf);
+      if (n > 0) {
+        sinks[i]->append(buf, static_cast<size_t>(n));
+      } else {
+        close(fds[i].fd);
+        fds[i].fd = -1;
+        --open_fds;
+      }
+    }
+  }
+  for (auto& fd : fds) {
+    if (fd.fd >= 0) close(fd.fd);
+  }
+  int wstatus = 0;
+  waitpid(pid, &wstatus, 0);
+  EXPECT_FALSE(killed) << "zorvexrun did not end within " << kTimeoutSeconds
+                       << " s: " << argv.back();
+  if (!killed && WIFEXITED(wstatus)) outcome.status = WEXITSTATUS(wstatus);
+  if (WIFSIGNALED(wstatus)) {
+    ADD_FAILURE() << "zorvexrun died of signal " << WTERMSIG(wstatus);
+  }
+  return outcome;
+}
+
+// A folder holding a copy of the executable, its settings file and its log.
+class Sandbox {
+ public:
+  Sandbox() {
+    std::filesystem::copy_file(ZORVEXRUN_EXE, exe());
+    std::filesystem::create_directory(dir_ / "work");
+  }
+  std::string exe() const { return dir_ / "zorvexrun"; }
+  std::string path(const std::string& name) const { return dir_ / name; }
+  std::string work() const { return dir_ / "work"; }
+  void Settings(const std::string& text) { WriteFile(dir_ / "zorvex", text); }
+  std::string Log() const { return ReadFile(dir_ / "zorvexlog.txt"); }
+
+  // Runs with the tail as one argument (or none when empty), in work().
+  Outcome Run(const std::string& tail) const {
+    std::vector<std::string> argv = {exe()};
+    if (!tail.empty()) argv.push_back(tail);
+    return RunChild(argv, work());
+  }
+
+ private:
+  TempDir dir_;
+};
+
+std::string Message(const std::string& text) {
+  return "zorvexrun: " + text + "\n";
+}
+
+// ---------------------------------------------------------------------------
+// Everything that fails before a connection, and a connection that fails.
+
+struct Case {
+  const char* name;
+  // Settings text; nullptr: no settings file.
+  const char* settings;
+  // The tail; "{w}" stands for the work folder, "{d}" for the sandbox.
+  std::string tail;
+  // The expected text after "zorvexrun: ", with the same substitutions.
+  std::string message;
+  int status;
+};
+
+std::string Expand(std::string s, const Sandbox& box) {
+  for (auto [key, value] : {std::pair<std::string, std::string>{"{w}", box.work()},
+                            {"{d}", box.path("")}}) {
+    for (size_t at; (at = s.find(key)) != std::string::npos;) {
+      s.replace(at, key.size(), value);
+    }
+  }
+  return s;
+}
+
+class RunFailureTest : public ::testing::TestWithParam<Case> {};
+
+constexpr const char* kClosedPort = "127.0.0.1:1,user,secret-pw,1,0,\r\n";
+
+TEST_P(RunFailureTest, ShowsOneMessageAndLogsNoEnd) {
+  const Case& c = GetParam();
+  Sandbox box;
+  if (c.settings != nullptr) box.Settings(c.settings);
+  WriteFile(box.work() + "/a.txt", "local bytes");
+  const Outcome out = box.Run(Expand(c.tail, box));
+  EXPECT_EQ(out.err, Message(Expand(c.message, box)));
+  EXPECT_EQ(out.status, c.status);
+  EXPECT_EQ(out.out, "");
+  EXPECT_THAT(box.Log(), MatchesRegex(kLogFailed));
+  EXPECT_EQ(ReadFile(box.work() + "/a.txt"), "local bytes");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Messages, RunFailureTest,
+    ::testing::Values(
+        Case{"NoSettings", nullptr, "/p a.txt,/a.txt", "Not Found {d}zorvex", 2},
+        Case{"EmptySettings", "", "/p a.txt,/a.txt", "Empty {d}zorvex", 2},
+        Case{"NoArgument", kClosedPort, "", "Command Error Not comma ", 3},
+        Case{"NoComma", kClosedPort, "/p {w}/a.txt",
+             "Command Error Not comma /p {w}/a.txt", 3},
+        Case{"NotPutOrGet", kClosedPort, "/x a,b",
+             "Command Error Not /p or /g /x a,b", 3},
+        Case{"CapitalP", kClosedPort, "/P a.txt,/a.txt",
+             "Command Error Not /p or /g /P a.txt,/a.txt", 3},
+        Case{"CapitalG", kClosedPort, "/G /a.txt,{w}/",
+             "Command Error Not /p or /g /G /a.txt,{w}/", 3},
+        Case{"CommaAt1", kClosedPort, ",p a", "Command Error Not /p or /g ,p a",
+             3},
+        Case{"CommaAt2", kClosedPort, "/,p a",
+             "Command Error Not /p or /g /,p a", 3},
+        Case{"PutCommaAt3", kClosedPort, "/p,a.txt",
+             "Invalid procedure call or argument", 1},
+        Case{"GetCommaAt3", kClosedPort, "/g,{w}/",
+             "Invalid procedure call or argument", 1},
+        Case{"PutCommaAt4", kClosedPort, "/p ,/a.txt", "Not found infile ", 4},
+        Case{"GetCommaAt4", kClosedPort, "/g ,{w}/",
+             "Invalid procedure call or argument", 1},
+        Case{"RemotePathWithoutSlash", kClosedPort, "/g a.txt,{w}/",
+             "Invalid procedure call or argument", 1},
+        Case{"InfileMissing", kClosedPort, "/p {w}/none.txt,/a.txt",
+             "Not found infile {w}/none.txt", 4},
+        Case{"InfileIsAFolder", kClosedPort, "/p {w},/a.txt",
+             "Not found infile {w}", 4},
+        Case{"OutfolderMissing", kClosedPort, "/g /a.txt,{w}/none/",
+             "Not found outfolder {w}/none/", 4},
+        Case{"EmptySecondPiece", kClosedPort, "/p {w}/a.txt,   ",
+             "Command Error I/O Set /p {w}/a.txt,   ", 3},
+        Case{"EmptyRemoteName", kClosedPort, "/g /pub/,{w}/",
+             "Command Error I/O Set /g /pub/,{w}/", 3},
+        Case{"FewerThanSixFields", "127.0.0.1:1,user,secret-pw,1,0",
+             "/p a.txt,/a.txt", "Input past end of file", 1},
+        Case{"NonNumericFlag", "127.0.0.1:1,user,secret-pw,yes,0,",
+             "/p a.txt,/a.txt", "Type mismatch", 1},
+        Case{"FlagOverflow", "127.0.0.1:1,user,secret-pw,1,99999999999,",
+             "/p a.txt,/a.txt", "Overflow", 1},
+        Case{"ClosedPort", kClosedPort, "/p {w}/a.txt,/a.txt", "Conect Error ",
+             5},
+        Case{"WildcardInfileClosedPort", kClosedPort, "/p {w}/?.txt,/a.txt",
+             "Conect Error ", 5}),
+    [](const ::testing::TestParamInfo<Case>& info) { return info.param.name; });
+
+TEST(RunTest, HelpAndVersionGoToStandardOutput) {
+  Sandbox box;
+  const Outcome help = RunChild({box.exe(), "--help"}, box.work());
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.err, "");
+  EXPECT_THAT(help.out, HasSubstr("/p LOCALFILE,REMOTEPATH"));
+  EXPECT_THAT(help.out, HasSubstr("6  the upload or download failed"));
+  const Outcome version = RunChild({box.exe(), "--version"}, box.work());
+  EXPECT_EQ(version.status, 0);
+  EXPECT_THAT(version.out, MatchesRegex("zorvexrun [0-9.]+\n"));
+  // Anything else is a run: no settings file here.
+  const Outcome other = RunChild({box.exe(), "--help", "x"}, box.work());
+  EXPECT_EQ(other.status, 2);
+  EXPECT_EQ(other.err, Message("Not Found " + box.path("zorvex")));
+  EXPECT_THAT(box.Log(), MatchesRegex(kLogFailed));
+}
+
+TEST(RunTest, ArgumentsAreJoinedBySingleSpaces) {
+  Sandbox box;
+  box.Settings(kClosedPort);
+  const Outcome out = RunChild({box.exe(), "/x", "a,", "b"}, box.work());
+  EXPECT_EQ(out.err, Message("Command Error Not /p or /g /x a, b"));
+}
+
+TEST(RunTest, UnwritableLogIsReportedTwiceAndKeepsTheFirstStatus) {
+  Sandbox box;
+  box.Settings(kClosedPort);
+  ASSERT_EQ(mkdir(box.path("zorvexlog.txt").c_str(), 0755), 0);
+  const Outcome out = box.Run("/p a");
+  EXPECT_EQ(out.err, Message("Command Error Not comma /p a") +
+                         Message("Path/File access error") +
+                         Message("Run-time error '75': Path/File access error"));
+  EXPECT_EQ(out.status, 3);
+}
+
+TEST(RunTest, HostileInputNeverCrashes) {
+  Sandbox box;
+  // A settings file with a line of megabytes, NUL bytes and invalid bytes.
+  box.Settings(std::string(4 << 20, 'h') + std::string(",\0u\xff,p\xfe,1,0,", 14));
+  WriteFile(box.work() + "/a.txt", "x");
+  Outcome out = box.Run("/p " + box.work() + "/a.txt,/a.txt");
+  EXPECT_EQ(out.err, Message("Conect Error "));
+  EXPECT_EQ(out.status, 5);
+  // A very long tail that is not valid UTF-8.
+  box.Settings(kClosedPort);
+  const std::string tail = "/p\xff" + std::string(100000, '\xC3') + ",\xfe";
+  out = box.Run(tail);
+  EXPECT_EQ(out.err, Message("Not found infile " + std::string(100000, '\xC3')));
+  EXPECT_EQ(out.status, 4);
+  EXPECT_THAT(box.Log(), MatchesRegex(kLogFailed));
+}
+
+// ---------------------------------------------------------------------------
+// Transfers against real servers.
+
+// A loopback address of this test's own (127.0.N.last), so that tests run in
+// parallel do not compete for port 21.
+std::string OwnLoopback(int last) {
+  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+  const std::string name =
+      std::string(info->test_suite_name()) + "." + info->name();
+  const size_t n = 16 + std::hash<std::string>{}(name) % 230;
+  return "127.0." + std::to_string(n) + "." + std::to_string(last);
+}
+
+std::string AllBytes() {
+  std::string bytes;
+  for (int round = 0; round < 300; ++round) {
+    for (int b = 0; b < 256; ++b) bytes.push_back(static_cast<char>(b));
+  }
+  return bytes + "\r\n\n\r";
+}
+
+class TransferTest : public ::testing::TestWithParam<ServerKind> {
+ protected:
+  void SetUp() override {
+    const bool vsftpd = GetParam() == ServerKind::kVsftpd;
+    server_ = FtpServer::Start(GetParam(), {OwnLoopback(vsftpd ? 3 : 2), 21});
+    ASSERT_NE(server_, nullptr);
+    WriteFile(box_.work() + "/a.bin", AllBytes());
+  }
+
+  // Settings for the server on port 21, without a port suffix.
+  std::string Settings(int binary, int passive,
+                       const std::string& password = "") const {
+    return "\"" + server_->address() + "\"," + server_->user() + ",\"" +
+           (password.empty() ? server_->password() : password) + "\"," +
+           std::to_string(binary) + "," + std::to_string(passive) + ",\r\n";
+  }
+
+  void ExpectSuccess(const Outcome& out) {
+    EXPECT_EQ(out.err, "");
+    EXPECT_EQ(out.status, 0);
+    EXPECT_THAT(box_.Log(), MatchesRegex(kLogDone));
+    ExpectNoPassword(out);
+  }
+  void ExpectNoPassword(const Outcome& out) {
+    for (const std::string& text : {out.out, out.err, box_.Log()}) {
+      EXPECT_THAT(text, Not(HasSubstr(server_->password())));
+    }
+  }
+
+  std::unique_ptr<FtpServer> server_;
+  Sandbox box_;
+};
+
+TEST_P(TransferTest, UploadThenDownloadKeepsEveryByte) {
+  for (int passive : {0, 1}) {
+    SCOPED_TRACE(passive ? "passive" : "active");
+    box_.Settings(Settings(1, passive));
+    std::filesystem::remove(server_->root() + "/up.bin");
+    // The third character is skipped whatever it is.
+    ExpectSuccess(box_.Run("/p_" + box_.work() + "/a.bin, /up.bin "));
+    EXPECT_TRUE(ReadFile(server_->root() + "/up.bin") == AllBytes()) << "bytes differ";
+
+    WriteFile(box_.work() + "/up.bin", "an older local file");
+    ExpectSuccess(box_.Run("/g /up.bin," + box_.work() + "/"));
+    EXPECT_TRUE(ReadFile(box_.work() + "/up.bin") == AllBytes()) << "bytes differ";
+  }
+}
+
+TEST_P(TransferTest, DownloadPathsAreJoinedAsWritten) {
+  std::filesystem::create_directories(server_->root() + "/pub/dir");
+  WriteFile(server_->root() + "/pub/dir/r.txt", "remote bytes");
+  box_.Settings(Settings(1, 1));
+  // Without the folder's final "/", the name is appended to the folder's.
+  ExpectSuccess(box_.Run("/g /pub/dir/r.txt," + box_.work()));
+  EXPECT_EQ(ReadFile(box_.work() + "r.txt"), "remote bytes");
+  // A remote path relative to the login folder, a local one relative to the
+  // current folder.
+  std::filesystem::create_directory(box_.work() + "/in");
+  ExpectSuccess(box_.Run("/g pub/dir/r.txt,in/"));
+  EXPECT_EQ(ReadFile(box_.work() + "/in/r.txt"), "remote bytes");
+}
+
+TEST_P(TransferTest, AsciiModeTransfersText) {
+  box_.Settings(Settings(0, 1));
+  WriteFile(box_.work() + "/t.txt", "line 1\nline 2\n");
+  ExpectSuccess(box_.Run("/p " + box_.work() + "/t.txt,/t.txt"));
+  EXPECT_EQ(ReadFile(server_->root() + "/t.txt"), "line 1\nline 2\n");
+}
+
+TEST_P(TransferTest, RefusedLoginIsAConnectError) {
+  const std::string wrong = "wrong-password-77";
+  if (GetParam() == ServerKind::kVsftpd) {
+    // Only anonymous logins exist there: any other user is refused.
+    box_.Settings("\"" + server_->address() + "\",nobody,\"" + wrong +
+                  "\",1,1,\r\n");
+  } else {
+    box_.Settings(Settings(1, 1, wrong));
+  }
+  const Outcome out = box_.Run("/p " + box_.work() + "/a.bin,/a.bin");
+  EXPECT_EQ(out.err, Message("Conect Error "));
+  EXPECT_EQ(out.status, 5);
+  EXPECT_THAT(box_.Log(), MatchesRegex(kLogFailed));
+  EXPECT_THAT(out.err + box_.Log(), Not(HasSubstr(wrong)));
+  EXPECT_FALSE(Exists(server_->root() + "/a.bin"));
+}
+
+TEST_P(TransferTest, FailedTransfersKeepLocalFilesAsTheyWere) {
+  box_.Settings(Settings(1, 1));
+  Outcome out = box_.Run("/p " + box_.work() + "/a.bin,/no/such/dir/a.bin");
+  EXPECT_EQ(out.err, Message("Put Error "));
+  EXPECT_EQ(out.status, 6);
+  EXPECT_THAT(box_.Log(), MatchesRegex(kLogFailed));
+
+  WriteFile(box_.work() + "/gone.txt", "keep me");
+  out = box_.Run("/g /gone.txt," + box_.work() + "/");
+  EXPECT_EQ(out.err, Message("Get Error "));
+  EXPECT_EQ(out.status, 6);
+  EXPECT_EQ(ReadFile(box_.work() + "/gone.txt"), "keep me");
+  // Nothing is left under the name of a download that failed.
+  out = box_.Run("/g /new.txt," + box_.work() + "/");
+  EXPECT_EQ(out.status, 6);
+  EXPECT_FALSE(Exists(box_.work() + "/new.txt"));
+  ExpectNoPassword(out);
+}
+
+TEST_P(TransferTest, UnwritableLogAfterSuccess) {
+  box_.Settings(Settings(1, 1));
+  ASSERT_EQ(mkdir(box_.path("zorvexlog.txt").c_str(), 0755), 0);
+  const Outcome out = box_.Run("/p " + box_.work() + "/a.bin,/a.bin");
+  EXPECT_EQ(out.err, Message("Path/File access error") +
+                         Message("Run-time error '75': Path/File access error"));
+  EXPECT_EQ(out.status, 1);
+  EXPECT_TRUE(ReadFile(server_->root() + "/a.bin") == AllBytes()) << "bytes differ";
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, TransferTest,
+                         ::testing::Values(ServerKind::kPyftpdlib,
+                                           ServerKind::kVsftpd),
+                         [](const auto& info) {
+                           return std::string(testsupport::KindName(info.param));
+                         });
+
+TEST(PortSuffixTest, HostPortReachesAServerOnAnyPort) {
+  auto server = FtpServer::Start(ServerKind::kPyftpdlib, {"127.0.0.1", 0});
+  ASSERT_NE(server, nullptr);
+  Sandbox box;
+  box.Settings("127.0.0.1:" + std::to_string(server->port()) + "," +
+               server->user() + "," + server->password() + ",1,1,\r\n");
+  WriteFile(box.work() + "/p.txt", "over the port suffix");
+  Outcome out = box.Run("/p " + box.work() + "/p.txt,/p.txt");
+  EXPECT_EQ(out.err, "");
+  EXPECT_EQ(out.status, 0);
+  EXPECT_EQ(ReadFile(server->root() + "/p.txt"), "over the port suffix");
+  EXPECT_THAT(box.Log(), MatchesRegex(kLogDone));
+  // IPv6 form: "[::1]:port" names the address, here with nobody listening.
+  box.Settings("[::1]:1," + server->user() + "," + server->password() +
+               ",1,1,\r\n");
+  out = box.Run("/p " + box.work() + "/p.txt,/p.txt");
+  EXPECT_EQ(out.err, Message("Conect Error "));
+  EXPECT_EQ(out.status, 5);
+}
+
+}  // namespace
