@@ -282,6 +282,14 @@ TEST(RunTest, HostileInputNeverCrashes) {
   Outcome out = box.Run("/p " + box.work() + "/a.txt,/a.txt");
   EXPECT_EQ(out.err, Message("Conect Error "));
   EXPECT_EQ(out.status, 5);
+  // Settings that read but name no server that answers.
+  for (const std::string& settings :
+       {std::string(",,,,,"), std::string("\"127.0.0.1:1,u,p,1,0,"),
+        std::string("127.0.0.1:1,\"u\"x\"y,\"p\r\n\",1,0,\n")}) {
+    box.Settings(settings);
+    out = box.Run("/p " + box.work() + "/a.txt,/a.txt");
+    EXPECT_EQ(out.status, settings[0] == '"' ? 1 : 5) << settings;
+  }
   // A very long tail that is not valid UTF-8.
   box.Settings(kClosedPort);
   const std::string tail = "/p\xff" + std::string(100000, '\xC3') + ",\xfe";
