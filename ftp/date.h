@@ -26,6 +26,9 @@ class Date {
   static std::optional<Date> Parse(std::string_view text);
 
   double ToDouble() const { return value_; }
+  // Calendar fields, exact to the second (the time is rounded to the nearest
+  // second). A value outside years 100..9999, or NaN, reads as the nearest
+  // end of that range (NaN as the zero date).
   int Year() const;
   int Month() const;
   int Day() const;

@@ -118,7 +118,9 @@ class Nimbrel {
 
   // Starts a listing: closes the previous one and stores a fresh RemoteFile
   // holding the first match, or with SearchEnd true when nothing matches (no
-  // event) or the search fails (SearchEnd set after FTPFrr).
+  // event) or the search fails (SearchEnd set after FTPFrr). An entry whose
+  // time has no calendar date (year past 9999, or not convertible) gets the
+  // zero date as FileDate.
   void FindFile(std::string_view szSearchString);
   // Loads the next match into RemoteFile; at the end sets SearchEnd and keeps
   // the last entry (no event). Another failure raises FTPFrr and leaves
