@@ -181,7 +181,9 @@ class Connection {
   DWORD List(const std::string& path,
              const std::function<bool(const ListEntry&)>& keep,
              std::vector<ListEntry>* out, Reply* last);
-  void Quit();
+  // Logs out (QUIT, waiting briefly for 221) and closes. After a failed
+  // login the refusing reply stays the thread's last response.
+  void Quit(bool keep_last_response = false);
 
  private:
   DWORD Send(const std::string& command, int timeout_ms);
@@ -301,11 +303,13 @@ DWORD Connection::Login(const std::string& host, uint16_t port,
   return r.kind() == 2 ? 0 : ERROR_INTERNET_EXTENDED_ERROR;
 }
 
-void Connection::Quit() {
+void Connection::Quit(bool keep_last_response) {
   if (broken == 0 && control.valid()) {
+    const LastResponse saved = ThreadLastResponse();
     Reply r;
     if (Send("QUIT", options.quit_timeout_ms) == 0)
       ReadReply(&r, options.quit_timeout_ms);
+    if (keep_last_response) SetLastResponse(saved.code, saved.text);
   }
   control.Close();
   broken = ERROR_INVALID_HANDLE;
@@ -546,7 +550,7 @@ HINTERNET FtpClient::InternetConnectA(HINTERNET hInternet,
   {
     std::lock_guard<std::mutex> lock(conn->mu);
     e = conn->Login(host, port, *user, *password);
-    if (e != 0) conn->Quit();
+    if (e != 0) conn->Quit(/*keep_last_response=*/true);
   }
   if (e != 0) return Failure(e);
   HINTERNET h = impl_->handles.Add(HandleKind::kConnection, hInternet, conn);

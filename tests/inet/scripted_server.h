@@ -1,0 +1,166 @@
+// A scripted FTP peer for protocol tests: listens on a loopback address and
+// runs a script on the first connection, in a thread of its own. Lets a test
+// play a server that misbehaves in exactly the way it wants.
+#ifndef ZORVEX_TESTS_INET_SCRIPTED_SERVER_H_
+#define ZORVEX_TESTS_INET_SCRIPTED_SERVER_H_
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <functional>
+#include <string>
+#include <thread>
+
+namespace scripted {
+
+// A listening TCP socket on `address` with a port chosen by the system.
+inline int ListenOn(const std::string& address, int* port) {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  inet_pton(AF_INET, address.c_str(), &a.sin_addr);
+  int one = 1;
+  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(fd, 4) != 0) {
+    close(fd);
+    return -1;
+  }
+  socklen_t len = sizeof a;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+  *port = ntohs(a.sin_port);
+  return fd;
+}
+
+// Accepts one connection, waiting at most timeout_ms; -1 when none came.
+inline int AcceptOne(int listen_fd, int timeout_ms = 5000) {
+  pollfd p{listen_fd, POLLIN, 0};
+  if (poll(&p, 1, timeout_ms) != 1) return -1;
+  return accept4(listen_fd, nullptr, nullptr, SOCK_CLOEXEC);
+}
+
+// Connects from `from` (a loopback address) to `to`:`port`.
+inline int ConnectFrom(const std::string& from, const std::string& to, int port) {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  inet_pton(AF_INET, from.c_str(), &local.sin_addr);
+  sockaddr_in remote{};
+  remote.sin_family = AF_INET;
+  remote.sin_port = htons(static_cast<uint16_t>(port));
+  inet_pton(AF_INET, to.c_str(), &remote.sin_addr);
+  if (bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
+      connect(fd, reinterpret_cast<sockaddr*>(&remote), sizeof remote) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+inline bool SendAll(int fd, const std::string& data) {
+  size_t off = 0;
+  while (off < data.size()) {
+    ssize_t n = send(fd, data.data() + off, data.size() - off, MSG_NOSIGNAL);
+    if (n <= 0) return false;
+    off += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// Everything the peer sends until it closes (or timeout_ms of silence).
+inline std::string ReadAll(int fd, int timeout_ms = 5000) {
+  std::string out;
+  char buf[65536];
+  for (;;) {
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, timeout_ms) != 1) break;
+    ssize_t n = recv(fd, buf, sizeof buf, 0);
+    if (n <= 0) break;
+    out.append(buf, static_cast<size_t>(n));
+  }
+  return out;
+}
+
+// The control connection as the server sees it.
+class Peer {
+ public:
+  explicit Peer(int fd) : fd_(fd) {}
+  ~Peer() {
+    if (fd_ >= 0) close(fd_);
+  }
+  int fd() const { return fd_; }
+  bool Send(const std::string& raw) { return SendAll(fd_, raw); }
+  bool Reply(const std::string& line) { return Send(line + "\r\n"); }
+  // The next command line without its CRLF; "" when the client closed or
+  // stayed silent for timeout_ms.
+  std::string Command(int timeout_ms = 5000) {
+    for (;;) {
+      size_t eol = buffer_.find("\r\n");
+      if (eol != std::string::npos) {
+        std::string line = buffer_.substr(0, eol);
+        buffer_.erase(0, eol + 2);
+        return line;
+      }
+      pollfd p{fd_, POLLIN, 0};
+      if (poll(&p, 1, timeout_ms) != 1) return "";
+      char buf[4096];
+      ssize_t n = recv(fd_, buf, sizeof buf, 0);
+      if (n <= 0) return "";
+      buffer_.append(buf, static_cast<size_t>(n));
+    }
+  }
+  // Greets and accepts any login.
+  void Login() {
+    Reply("220 scripted server");
+    Command();
+    Reply("331 password please");
+    Command();
+    Reply("230 logged in");
+  }
+  // Answers QUIT and returns; returns at once when the client is gone.
+  void ServeQuit() {
+    for (std::string c = Command(); !c.empty(); c = Command()) {
+      if (c == "QUIT") {
+        Reply("221 bye");
+        return;
+      }
+      Reply("502 not here");
+    }
+  }
+
+ private:
+  int fd_;
+  std::string buffer_;
+};
+
+class Server {
+ public:
+  explicit Server(std::function<void(Peer&)> script, const std::string& address = "127.0.0.1") {
+    listen_fd_ = ListenOn(address, &port_);
+    thread_ = std::thread([this, script] {
+      int fd = AcceptOne(listen_fd_, 10000);
+      if (fd < 0) return;
+      Peer peer(fd);
+      script(peer);
+    });
+  }
+  ~Server() { Join(); }
+  int port() const { return port_; }
+  // Waits for the script to end.
+  void Join() {
+    if (thread_.joinable()) thread_.join();
+    if (listen_fd_ >= 0) close(listen_fd_);
+    listen_fd_ = -1;
+  }
+
+ private:
+  int listen_fd_ = -1;
+  int port_ = 0;
+  std::thread thread_;
+};
+
+}  // namespace scripted
+
+#endif  // ZORVEX_TESTS_INET_SCRIPTED_SERVER_H_
