@@ -456,6 +456,111 @@ TEST_F(ProtocolTest, LastErrorAndResponseArePerThread) {
   client.InternetCloseHandle(conn);
 }
 
+// Serves listings: FEAT announces MLST; MLSD answers with `mlsd` (or 500
+// when it is empty, so that the client falls back to LIST and `list`).
+void ServeListings(scripted::Peer& p, const std::string& mlsd, const std::string& list,
+                   std::vector<std::string>* seen) {
+  p.Login();
+  std::string data;
+  int lfd = -1;
+  for (std::string c = p.Command(); !c.empty(); c = p.Command()) {
+    seen->push_back(c);
+    if (c == "FEAT") {
+      p.Send("211-Features:\r\n MDTM\r\n mlst type*;size*;modify*;\r\n211 End\r\n");
+    } else if (c == "EPSV") {
+      int port = 0;
+      lfd = scripted::ListenOn("127.0.0.1", &port);
+      p.Reply("229 ok (|||" + std::to_string(port) + "|)");
+    } else if ((c.rfind("MLSD", 0) == 0 && !mlsd.empty()) || c.rfind("LIST", 0) == 0) {
+      int dfd = scripted::AcceptOne(lfd);
+      close(lfd);
+      p.Reply("150 listing");
+      scripted::SendAll(dfd, c[0] == 'M' ? mlsd : list);
+      close(dfd);
+      p.Reply("226 done");
+    } else if (c.rfind("MLSD", 0) == 0) {
+      close(scripted::AcceptOne(lfd, 100));
+      close(lfd);
+      p.Reply("500 MLSD not understood");
+    } else if (c == "QUIT") {
+      p.Reply("221 bye");
+      return;
+    } else {
+      p.Reply("502 no");
+    }
+  }
+}
+
+TEST_F(ProtocolTest, HostileListingIsParsedWithinItsBounds) {
+  const std::string name259(259, 'n');
+  const std::string mlsd =
+      "type=cdir;modify=20240101000000; .\r\n"
+      "type=pdir;modify=20240101000000; ..\r\n"
+      "type=file;size=5368709120;modify=20240102030405; huge.iso\r\n"
+      "type=dir;modify=20240102030405; a dir\r\n"
+      "type=file;size=1; " + std::string(300, 'l') + "\r\n"
+      "type=file;size=2; " + name259 + "\r\n"
+      "type=file;size=9; " + std::string(70 * 1024, 'w') + "\r\n"
+      "garbage without facts\r\n"
+      "type=file;size=3;modify=20240102030405; last";
+  std::vector<std::string> seen;
+  scripted::Server server([&](scripted::Peer& p) { ServeListings(p, mlsd, "", &seen); });
+  HINTERNET conn = Connect(server.port());
+  ASSERT_NE(conn, 0u);
+  WIN32_FIND_DATAA fd;
+  HINTERNET find = client.FtpFindFirstFileA(conn, "", &fd, 0, 0);
+  ASSERT_NE(find, 0u) << client.GetLastError() << " " << Response();
+  std::vector<std::string> names;
+  do {
+    names.push_back(fd.cFileName);
+    if (names.back() == "huge.iso") {
+      EXPECT_EQ(fd.nFileSizeHigh, 1u);
+      EXPECT_EQ(fd.nFileSizeLow, 1073741824u);
+      EXPECT_EQ(fd.dwFileAttributes, FILE_ATTRIBUTE_NORMAL);
+    }
+    if (names.back() == "a dir") {
+      EXPECT_EQ(fd.dwFileAttributes, FILE_ATTRIBUTE_DIRECTORY);
+    }
+  } while (client.InternetFindNextFileA(find, &fd));
+  EXPECT_EQ(client.GetLastError(), ERROR_NO_MORE_FILES);
+  // "." and "..", the name too long for the record, the over-long line and
+  // the garbage are left out; the unterminated last line is kept.
+  EXPECT_EQ(names, (std::vector<std::string>{"huge.iso", "a dir", name259, "last"}));
+  client.InternetCloseHandle(conn);
+  server.Join();
+  EXPECT_EQ(seen, (std::vector<std::string>{"FEAT", "EPSV", "MLSD", "QUIT"}));
+}
+
+TEST_F(ProtocolTest, RefusedMlsdFallsBackToList) {
+  const std::string list =
+      "total 8\r\n"
+      "drwxr-xr-x    2 0        0            4096 Mar 07  2001 sub\r\n"
+      "-rw-r--r--    1 0        0              12 Mar 07  2001 file one.txt\r\n"
+      "lrwxrwxrwx    1 0        0               4 Mar 07  2001 link -> file\r\n";
+  std::vector<std::string> seen;
+  scripted::Server server([&](scripted::Peer& p) { ServeListings(p, "", list, &seen); });
+  HINTERNET conn = Connect(server.port());
+  ASSERT_NE(conn, 0u);
+  WIN32_FIND_DATAA fd;
+  HINTERNET find = client.FtpFindFirstFileA(conn, "*", &fd, 0, 0);
+  ASSERT_NE(find, 0u) << client.GetLastError() << " " << Response();
+  EXPECT_STREQ(fd.cFileName, "sub");
+  ASSERT_TRUE(client.InternetFindNextFileA(find, &fd));
+  EXPECT_STREQ(fd.cFileName, "file one.txt");
+  EXPECT_EQ(fd.nFileSizeLow, 12u);
+  ASSERT_TRUE(client.InternetFindNextFileA(find, &fd));
+  EXPECT_STREQ(fd.cFileName, "link");
+  EXPECT_FALSE(client.InternetFindNextFileA(find, &fd));
+  // The next search goes straight to LIST.
+  HINTERNET again = client.FtpFindFirstFileA(conn, "*.txt", &fd, 0, 0);
+  ASSERT_NE(again, 0u);
+  EXPECT_STREQ(fd.cFileName, "file one.txt");
+  client.InternetCloseHandle(conn);
+  server.Join();
+  EXPECT_EQ(seen, (std::vector<std::string>{"FEAT", "EPSV", "MLSD", "EPSV", "LIST", "EPSV",
+                                            "LIST", "QUIT"}));
+}
+
 TEST(FtpClientKernelTest, FormatMessageAndFileTime) {
   FtpClient client;
   char buf[256] = {};
