@@ -277,7 +277,7 @@ TEST(RunTest, UnwritableLogIsReportedTwiceAndKeepsTheFirstStatus) {
 TEST(RunTest, HostileInputNeverCrashes) {
   Sandbox box;
   // A settings file with a line of megabytes, NUL bytes and invalid bytes.
-  box.Settings(std::string(4 << 20, 'h') + std::string(",\0u\xff,p\xfe,1,0,", 14));
+  box.Settings(std::string(4 << 20, 'h') + std::string(",\0u\xff,p\xfe,1,0,", 12));
   WriteFile(box.work() + "/a.txt", "x");
   Outcome out = box.Run("/p " + box.work() + "/a.txt,/a.txt");
   EXPECT_EQ(out.err, Message("Conect Error "));
