@@ -16,12 +16,18 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
 #include "tests/support/ftp_server.h"
 
 extern char** environ;
+
+namespace testsupport {
+// Test names and failure output show the server by name.
+void PrintTo(ServerKind kind, std::ostream* os) { *os << KindName(kind); }
+}  // namespace testsupport
 
 namespace {
 
