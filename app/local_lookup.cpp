@@ -37,7 +37,7 @@ bool LocalExists(std::string_view utf8_path, LookupKind kind) {
   std::unique_ptr<DIR, int (*)(DIR*)> dir(
       ::opendir(folder.empty() ? "." : folder.c_str()), ::closedir);
   if (!dir) return false;
-  // Only * and ? are special: brackets and backslashes match themselves.
+  // Only * and ? are wildcards: brackets and backslashes match themselves.
   std::string pattern;
   for (char ch : name) {
     if (ch == '[' || ch == ']' || ch == '\\') pattern.push_back('\\');

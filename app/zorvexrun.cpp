@@ -1,6 +1,5 @@
 #include "app/zorvexrun.h"
 
-#include <climits>
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
