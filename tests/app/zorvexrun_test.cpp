@@ -136,6 +136,17 @@ TEST_F(ZorvexRunTest, FirstFailureDecidesTheStatus) {
   EXPECT_EQ(messages_.size(), 3u);
 }
 
+TEST(ProcessTest, TimeOfDayAndExecutableFolder) {
+  // The tests run in the C locale, whose time format is %H:%M:%S.
+  EXPECT_THAT(TimeOfDay(),
+              ::testing::MatchesRegex("[0-2][0-9]:[0-5][0-9]:[0-6][0-9]"));
+  const std::string folder = ExecutableFolder();
+  ASSERT_FALSE(folder.empty());
+  EXPECT_EQ(folder.front(), '/');
+  EXPECT_NE(folder.back(), '/');
+  EXPECT_TRUE(testsupport::Exists(folder + "/app_tests"));
+}
+
 // Splitting the tail: {tail, szInFile, szOutFolder, szGetDir, error number}.
 struct SplitCase {
   std::string cmd;
