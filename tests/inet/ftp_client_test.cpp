@@ -5,6 +5,7 @@
 
 #include <arpa/inet.h>
 #include <dirent.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -551,6 +552,71 @@ TEST(VsftpdTest, NullUserLogsInAnonymously) {
   LastResponse(client, &code);
   EXPECT_EQ(code, 221u);
   client.InternetCloseHandle(net);
+}
+
+}  // namespace
+}  // namespace inet
+
+namespace inet {
+namespace {
+
+// Files over 4 GiB, both ways. Takes tens of seconds and twice the size in
+// disk space, so it runs only when ZORVEX_LARGE_FILE_MB is set (e.g. 5000).
+TEST(LargeFileTest, TransfersPastFourGiB) {
+  const char* env = std::getenv("ZORVEX_LARGE_FILE_MB");
+  if (env == nullptr) GTEST_SKIP() << "set ZORVEX_LARGE_FILE_MB to run";
+  const uint64_t size = std::strtoull(env, nullptr, 10) << 20;
+  Session s(ServerKind::kPyftpdlib, true);
+  ASSERT_TRUE(s.ok());
+  TempDir local;
+  // Sparse, with markers on both sides of the 4 GiB mark.
+  const std::string up = local / "big.up";
+  {
+    int fd = open(up.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(ftruncate(fd, static_cast<off_t>(size)), 0);
+    for (uint64_t at : {uint64_t{0}, (uint64_t{1} << 32) - 5, uint64_t{1} << 32, size - 5}) {
+      if (at + 5 <= size) {
+        ASSERT_EQ(pwrite(fd, "MARK!", 5, static_cast<off_t>(at)), 5);
+      }
+    }
+    close(fd);
+  }
+  auto start = std::chrono::steady_clock::now();
+  ASSERT_TRUE(s.client.FtpPutFileA(s.conn, up.c_str(), "big", FTP_TRANSFER_TYPE_BINARY, 0))
+      << s.client.GetLastError() << " " << LastResponse(s.client);
+  const double up_s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  struct stat st;
+  ASSERT_EQ(stat(s.Remote("big").c_str(), &st), 0);
+  EXPECT_EQ(static_cast<uint64_t>(st.st_size), size);
+  start = std::chrono::steady_clock::now();
+  const std::string down = local / "big.down";
+  ASSERT_TRUE(s.client.FtpGetFileA(s.conn, "big", down.c_str(), 0, 0, FTP_TRANSFER_TYPE_BINARY, 0))
+      << s.client.GetLastError() << " " << LastResponse(s.client);
+  const double down_s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  ASSERT_EQ(stat(down.c_str(), &st), 0);
+  EXPECT_EQ(static_cast<uint64_t>(st.st_size), size);
+  int fd = open(down.c_str(), O_RDONLY);
+  for (uint64_t at : {uint64_t{0}, (uint64_t{1} << 32) - 5, uint64_t{1} << 32, size - 5}) {
+    if (at + 5 > size) continue;
+    char buf[6] = {};
+    ASSERT_EQ(pread(fd, buf, 5, static_cast<off_t>(at)), 5);
+    EXPECT_STREQ(buf, "MARK!") << at;
+  }
+  close(fd);
+  WIN32_FIND_DATAA fd_data;
+  HINTERNET find = s.client.FtpFindFirstFileA(s.conn, "big", &fd_data, 0, 0);
+  ASSERT_NE(find, 0u);
+  EXPECT_EQ((uint64_t{fd_data.nFileSizeHigh} << 32) | fd_data.nFileSizeLow, size);
+  // Peak memory of this process: the transfer buffer, not the file.
+  std::string status = ReadFile("/proc/self/status");
+  size_t at = status.find("VmHWM:");
+  const long peak_kb = at == std::string::npos ? -1 : std::atol(status.c_str() + at + 6);
+  EXPECT_LT(peak_kb, 64 * 1024);
+  std::printf("[ %llu MiB: upload %.1f s (%.0f MiB/s), download %.1f s (%.0f MiB/s), "
+              "peak RSS %ld KiB ]\n",
+              static_cast<unsigned long long>(size >> 20), up_s, (size >> 20) / up_s, down_s,
+              (size >> 20) / down_s, peak_kb);
 }
 
 }  // namespace
