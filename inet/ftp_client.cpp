@@ -922,15 +922,19 @@ BOOL FtpClient::Impl::Search(Connection& conn, const char* search,
     }
   }
 
-  auto found = std::make_shared<inet::Search>();
-  found->entries.reserve(entries.size());
+  // Converted and filtered in place: a long listing is held only once.
+  size_t kept = 0;
   for (ListEntry& entry : entries) {
     entry.name = ToAnsi(entry.name);
     // The record holds MAX_PATH - 1 bytes and a NUL; a longer name is left
     // out rather than handed back cut, naming another file.
     if (entry.name.size() >= static_cast<size_t>(MAX_PATH)) continue;
-    found->entries.push_back(std::move(entry));
+    if (&entries[kept] != &entry) entries[kept] = std::move(entry);
+    ++kept;
   }
+  entries.resize(kept);
+  auto found = std::make_shared<inet::Search>();
+  found->entries = std::move(entries);
   if (found->entries.empty()) return Failure(ERROR_NO_MORE_FILES);
   FillFindData(found->entries[0], data);
   found->next = 1;
