@@ -2,6 +2,35 @@
 // POSIX sockets (RFC 959 with the EPSV/EPRT, FEAT and MLSD extensions).
 // Thread-compatible: one object may be used from several threads, one call at
 // a time per handle; the last error is per thread.
+//
+// Last errors:
+//   0      success
+//   2/3    local file missing / its folder missing;  5 access denied
+//   6      handle 0, closed, unknown or of the wrong kind
+//   18     a search matched nothing, or its end was reached
+//   80     FtpGetFileA with fail-if-exists and an existing local file
+//   87     an argument that cannot be used (null text, port outside 0..65535)
+//   112    local disk full;  122 the caller's buffer is too small
+//   123    a remote name holding CR or LF (refused before it is sent)
+//   12002  timed out (connect, greeting, reply, data)
+//   12003  the server refused: its reply is the last response
+//   12007  the host name does not resolve (also a null or empty host)
+//   12029  connection refused or unreachable
+//   12030  connection closed, a reply that does not parse or exceeds its
+//          bounds (64 KiB a line, 1 MiB a reply), or a binary download
+//          shorter or longer than the size the server announced
+//   12031  connection reset by the server
+// After 12002, 12030 or 12031 on the control connection, the connection is
+// closed and every later call on it fails at once with 12030 (or 12031).
+//
+// Last response: every line of the reply, CRLF-separated, without a final
+// CRLF; its error number is the reply's three-digit code. A buffer too small
+// receives as much as fits, NUL-terminated, and the call fails with 122 with
+// the length set to the size needed (NUL included).
+//
+// Downloads go to a temporary file beside the target (".<name>.zvx-XXXXXX")
+// that replaces the target only after the server confirmed the transfer, so
+// a failed download leaves an existing file as it was.
 #ifndef ZORVEX_INET_FTP_CLIENT_H_
 #define ZORVEX_INET_FTP_CLIENT_H_
 
