@@ -1,0 +1,164 @@
+// The real-server harness itself: each kind starts, greets, accepts its own
+// account, and on stop frees its port and removes its root.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/support/ftp_server.h"
+
+namespace {
+
+using testsupport::FtpServer;
+using testsupport::ServerKind;
+
+// A minimal control connection: send a line, read one whole reply.
+class RawControl {
+ public:
+  RawControl(const std::string& address, int port) {
+    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    inet_pton(AF_INET, address.c_str(), &a.sin_addr);
+    if (connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+      close(fd_);
+      fd_ = -1;
+    }
+  }
+  ~RawControl() {
+    if (fd_ >= 0) close(fd_);
+  }
+  bool connected() const { return fd_ >= 0; }
+
+  // The last line of the next reply ("" on timeout or close).
+  std::string Reply() {
+    while (true) {
+      size_t eol = buffer_.find("\r\n");
+      if (eol != std::string::npos) {
+        std::string line = buffer_.substr(0, eol);
+        buffer_.erase(0, eol + 2);
+        if (line.size() >= 4 && line[3] == ' ') return line;
+        continue;
+      }
+      pollfd p{fd_, POLLIN, 0};
+      if (poll(&p, 1, 5000) != 1) return "";
+      char buf[1024];
+      ssize_t n = read(fd_, buf, sizeof buf);
+      if (n <= 0) return "";
+      buffer_.append(buf, static_cast<size_t>(n));
+    }
+  }
+  std::string Command(const std::string& line) {
+    std::string out = line + "\r\n";
+    if (send(fd_, out.data(), out.size(), MSG_NOSIGNAL) !=
+        static_cast<ssize_t>(out.size()))
+      return "";
+    return Reply();
+  }
+
+ private:
+  int fd_ = -1;
+  std::string buffer_;
+};
+
+bool PortAcceptsConnections(const std::string& address, int port) {
+  RawControl probe(address, port);
+  return probe.connected();
+}
+
+// Logs in with the server's own account; the reply that ends the login.
+std::string Login(RawControl& control, const FtpServer& server) {
+  std::string reply = control.Command("USER " + server.user());
+  if (reply.rfind("331", 0) == 0) reply = control.Command("PASS " + server.password());
+  return reply;
+}
+
+class HarnessTest : public ::testing::TestWithParam<ServerKind> {};
+
+TEST_P(HarnessTest, StartsGreetsLogsInAndCleansUp) {
+  std::string root;
+  int port = 0;
+  {
+    auto server = FtpServer::Start(GetParam());
+    ASSERT_NE(server, nullptr);
+    EXPECT_EQ(server->kind(), GetParam());
+    EXPECT_EQ(server->address(), "127.0.0.1");
+    ASSERT_GT(server->port(), 0);
+    root = server->root();
+    port = server->port();
+    ASSERT_TRUE(testsupport::Exists(root));
+
+    RawControl control(server->address(), port);
+    ASSERT_TRUE(control.connected());
+    EXPECT_EQ(control.Reply().substr(0, 4), "220 ");
+    EXPECT_EQ(Login(control, *server).substr(0, 3), "230");
+    // The login lands in root(): a folder made through the server is there.
+    EXPECT_EQ(control.Command("MKD made-by-server").substr(0, 3), "257");
+    EXPECT_TRUE(testsupport::Exists(root + "/made-by-server"));
+    // A file the test puts there as root can be removed through the server.
+    testsupport::WriteFile(root + "/put-by-test", "x");
+    EXPECT_EQ(control.Command("DELE put-by-test").substr(0, 3), "250");
+    EXPECT_FALSE(testsupport::Exists(root + "/put-by-test"));
+  }
+  EXPECT_FALSE(testsupport::Exists(root));
+  EXPECT_FALSE(PortAcceptsConnections("127.0.0.1", port));
+}
+
+TEST_P(HarnessTest, ServersOfOneKindRunSideBySide) {
+  auto first = FtpServer::Start(GetParam());
+  auto second = FtpServer::Start(GetParam());
+  ASSERT_NE(first, nullptr);
+  ASSERT_NE(second, nullptr);
+  EXPECT_NE(first->port(), second->port());
+  EXPECT_NE(first->root(), second->root());
+}
+
+TEST_P(HarnessTest, ListensOnAnotherLoopbackAddress) {
+  auto server = FtpServer::Start(GetParam(), {"127.0.0.3", 0});
+  ASSERT_NE(server, nullptr);
+  EXPECT_EQ(server->address(), "127.0.0.3");
+  RawControl control("127.0.0.3", server->port());
+  ASSERT_TRUE(control.connected());
+  EXPECT_EQ(control.Reply().substr(0, 4), "220 ");
+  EXPECT_FALSE(PortAcceptsConnections("127.0.0.1", server->port()));
+}
+
+TEST_P(HarnessTest, RefusesAWrongPassword) {
+  auto server = FtpServer::Start(GetParam());
+  ASSERT_NE(server, nullptr);
+  RawControl control(server->address(), server->port());
+  control.Reply();
+  EXPECT_EQ(control.Command("USER " + server->user()).substr(0, 3), "331");
+  EXPECT_EQ(control.Command("PASS wrong").substr(0, 3), "530");
+  RawControl other(server->address(), server->port());
+  other.Reply();
+  std::string reply = other.Command("USER nobody-here");
+  if (reply.rfind("331", 0) == 0) reply = other.Command("PASS " + server->password());
+  EXPECT_EQ(reply.substr(0, 3), "530");
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, HarnessTest,
+                         ::testing::Values(ServerKind::kPyftpdlib,
+                                           ServerKind::kVsftpd),
+                         [](const auto& info) {
+                           return std::string(testsupport::KindName(info.param));
+                         });
+
+TEST(TempDirTest, RemovesItsFolderWithContents) {
+  std::string path;
+  {
+    testsupport::TempDir dir;
+    path = dir.path();
+    testsupport::WriteFile(dir / "a.bin", std::string("\0\r\n\xff", 4));
+    EXPECT_EQ(testsupport::ReadFile(dir / "a.bin"), std::string("\0\r\n\xff", 4));
+  }
+  EXPECT_FALSE(testsupport::Exists(path));
+}
+
+}  // namespace

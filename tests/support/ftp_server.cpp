@@ -1,0 +1,288 @@
+#include "tests/support/ftp_server.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+#include "tests/support/child_process.h"
+
+namespace testsupport {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+constexpr const char* kPython = "/usr/bin/python3";
+constexpr const char* kVsftpd = "/usr/sbin/vsftpd";
+constexpr int kStartTimeoutMs = 10000;
+
+std::string ScriptPath(const char* name) {
+  return std::string(ZORVEX_SOURCE_DIR) + "/tests/support/" + name;
+}
+
+std::string Tail(const std::string& path, size_t max = 4000) {
+  std::string text = Exists(path) ? ReadFile(path) : std::string();
+  if (text.size() > max) text = "..." + text.substr(text.size() - max);
+  return text;
+}
+
+// The vsftpd account: a local user with uid 0 that exists only in the
+// server's own mount namespace (its own passwd, shadow and PAM files are bound
+// over the system's there), locked into root() by chroot. Working as root lets
+// tests replace, rename and remove files and folders they made themselves.
+constexpr const char* kVsftpdUser = "zorvex";
+constexpr const char* kPassword = "pw-zorvex-1";
+// crypt(3) SHA-512 hash of kPassword.
+constexpr const char* kPasswordHash =
+    "$6$zorvexharness$RwwNxJYrcgUhYXQSKyqiKJ3L.7ZyjAfcWZCLe1fFMxvKvX2ZFp1OaQ9"
+    "ZALalUHfdyWsB29JDoYaMdYKd8Po9q1";
+
+// Writes the account files into workdir; returns the bind mounts that put
+// them in place for the server.
+std::vector<std::pair<std::string, std::string>> PrepareVsftpdAccount(
+    const std::string& workdir) {
+  std::error_code ec;
+  fs::create_directories("/var/run/vsftpd/empty", ec);
+  std::string passwd = ReadFile("/etc/passwd");
+  if (!passwd.empty() && passwd.back() != '\n') passwd += '\n';
+  passwd += std::string(kVsftpdUser) + ":x:0:0:test account:/:/bin/sh\n";
+  WriteFile(workdir + "/passwd", passwd);
+  WriteFile(workdir + "/shadow", std::string(kVsftpdUser) + ":" +
+                                     kPasswordHash + ":19000:0:99999:7:::\n");
+  chmod((workdir + "/shadow").c_str(), 0600);
+  WriteFile(workdir + "/pam",
+            "auth required pam_unix.so nodelay\n"
+            "account required pam_permit.so\n"
+            "session required pam_permit.so\n");
+  return {{workdir + "/passwd", "/etc/passwd"},
+          {workdir + "/shadow", "/etc/shadow"},
+          {workdir + "/pam", "/etc/pam.d/vsftpd"}};
+}
+
+std::string VsftpdConfig(const std::string& address, int port,
+                         const std::string& root, const std::string& workdir) {
+  const bool v6 = address.find(':') != std::string::npos;
+  std::ostringstream c;
+  c << "listen=" << (v6 ? "NO" : "YES") << "\n"
+    << "listen_ipv6=" << (v6 ? "YES" : "NO") << "\n"
+    << (v6 ? "listen_address6=" : "listen_address=") << address << "\n"
+    << "listen_port=" << port << "\n"
+    << "background=NO\n"
+    << "anonymous_enable=NO\n"
+    << "local_enable=YES\n"
+    << "pam_service_name=vsftpd\n"
+    << "chroot_local_user=YES\n"
+    << "allow_writeable_chroot=YES\n"
+    << "local_root=" << root << "\n"
+    << "write_enable=YES\n"
+    << "local_umask=022\n"
+    << "seccomp_sandbox=NO\n"
+    << "isolate=NO\n"
+    << "isolate_network=NO\n"
+    << "connect_from_port_20=NO\n"
+    << "pasv_enable=YES\n"
+    << "port_enable=YES\n"
+    << "pasv_promiscuous=NO\n"
+    << "port_promiscuous=NO\n"
+    << "ascii_upload_enable=YES\n"
+    << "ascii_download_enable=YES\n"
+    << "hide_ids=NO\n"
+    << "dirmessage_enable=NO\n"
+    << "use_localtime=NO\n"
+    << "delay_failed_login=0\n"
+    << "delay_successful_login=0\n"
+    << "max_clients=0\n"
+    << "max_per_ip=0\n"
+    << "idle_session_timeout=600\n"
+    << "data_connection_timeout=600\n"
+    << "secure_chroot_dir=/var/run/vsftpd/empty\n"
+    << "xferlog_enable=YES\n"
+    << "xferlog_std_format=NO\n"
+    << "log_ftp_protocol=YES\n"
+    << "vsftpd_log_file=" << workdir << "/vsftpd.log\n"
+    << "ftpd_banner=vsftpd test server ready.\n";
+  return c.str();
+}
+
+// Asks the system for a port that is free on `address` right now.
+int PickFreePort(const std::string& address) {
+  const bool v6 = address.find(':') != std::string::npos;
+  int fd = socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return 0;
+  sockaddr_storage ss{};
+  socklen_t len = 0;
+  if (v6) {
+    auto* a = reinterpret_cast<sockaddr_in6*>(&ss);
+    a->sin6_family = AF_INET6;
+    inet_pton(AF_INET6, address.c_str(), &a->sin6_addr);
+    len = sizeof(*a);
+  } else {
+    auto* a = reinterpret_cast<sockaddr_in*>(&ss);
+    a->sin_family = AF_INET;
+    inet_pton(AF_INET, address.c_str(), &a->sin_addr);
+    len = sizeof(*a);
+  }
+  int port = 0;
+  if (bind(fd, reinterpret_cast<sockaddr*>(&ss), len) == 0 &&
+      getsockname(fd, reinterpret_cast<sockaddr*>(&ss), &len) == 0) {
+    port = v6 ? ntohs(reinterpret_cast<sockaddr_in6*>(&ss)->sin6_port)
+              : ntohs(reinterpret_cast<sockaddr_in*>(&ss)->sin_port);
+  }
+  close(fd);
+  return port;
+}
+
+}  // namespace
+
+const char* KindName(ServerKind kind) {
+  return kind == ServerKind::kVsftpd ? "vsftpd" : "pyftpdlib";
+}
+
+std::unique_ptr<FtpServer> FtpServer::Start(ServerKind kind,
+                                            const ServerOptions& options) {
+  std::unique_ptr<FtpServer> server(new FtpServer());
+  server->kind_ = kind;
+  server->address_ = options.address;
+  server->workdir_ = MakeWorkDir("zorvex-ftpd");
+  if (server->workdir_.empty()) {
+    ADD_FAILURE() << "cannot make a work folder under /tmp: "
+                  << std::strerror(errno);
+    return nullptr;
+  }
+  server->root_ = server->workdir_ + "/root";
+  fs::create_directory(server->root_);
+  chmod(server->workdir_.c_str(), 0755);
+  chmod(server->root_.c_str(), 0755);
+
+  std::string failure;
+  if (kind == ServerKind::kPyftpdlib) {
+    server->user_ = "zorvex";
+    server->password_ = kPassword;
+    const std::string log = server->workdir_ + "/pyftpd.log";
+    std::vector<std::string> argv = {
+        kPython,     ScriptPath("pyftpd.py"),
+        "--address", options.address,
+        "--port",    std::to_string(options.port),
+        "--root",    server->root_,
+        "--user",    server->user_,
+        "--password", server->password_,
+        "--log",     log};
+    std::string first_line;
+    server->pid_ = SpawnChild(argv, server->workdir_ + "/stderr.log",
+                              &first_line, kStartTimeoutMs);
+    if (server->pid_ > 0) server->port_ = std::atoi(first_line.c_str());
+    if (server->pid_ <= 0 || server->port_ <= 0) {
+      failure = "pyftpdlib did not report its port (got \"" + first_line +
+                "\")";
+    } else if (!WaitForGreeting(options.address, server->port_, "220 ",
+                                kStartTimeoutMs, server->pid_)) {
+      failure = "pyftpdlib does not answer";
+    }
+    if (!failure.empty()) {
+      failure += "\n--- stderr:\n" + Tail(server->workdir_ + "/stderr.log") +
+                 "\n--- log:\n" + Tail(log);
+    }
+  } else {
+    const auto mounts = PrepareVsftpdAccount(server->workdir_);
+    server->user_ = kVsftpdUser;
+    server->password_ = kPassword;
+    const std::string conf = server->workdir_ + "/vsftpd.conf";
+    // A port picked for us may be taken by someone else before the server
+    // binds it; then try another.
+    const int attempts = options.port == 0 ? 5 : 1;
+    for (int attempt = 0; attempt < attempts; ++attempt) {
+      failure.clear();
+      int port = options.port != 0 ? options.port
+                                   : PickFreePort(options.address);
+      WriteFile(conf, VsftpdConfig(options.address, port, server->root_,
+                                   server->workdir_));
+      chmod(conf.c_str(), 0600);
+      server->pid_ = SpawnChild({kVsftpd, conf},
+                                server->workdir_ + "/stderr.log", nullptr, 0,
+                                mounts);
+      server->port_ = port;
+      if (server->pid_ <= 0) {
+        failure = "cannot start " + std::string(kVsftpd);
+      } else if (!WaitForGreeting(options.address, port, "220 ",
+                                  kStartTimeoutMs, server->pid_)) {
+        failure = "vsftpd does not answer on port " + std::to_string(port);
+        StopChild(server->pid_, 3000);
+        server->pid_ = -1;
+      }
+      if (failure.empty()) break;
+      failure += "\n--- stderr:\n" + Tail(server->workdir_ + "/stderr.log") +
+                 "\n--- log:\n" + Tail(server->workdir_ + "/vsftpd.log");
+    }
+  }
+  if (!failure.empty()) {
+    ADD_FAILURE() << "cannot start " << KindName(kind) << " on "
+                  << options.address << ":" << options.port << ": " << failure;
+    return nullptr;
+  }
+  return server;
+}
+
+FtpServer::~FtpServer() {
+  if (pid_ > 0) StopChild(pid_, 5000);
+  if (!workdir_.empty()) {
+    std::error_code ec;
+    fs::remove_all(workdir_, ec);
+  }
+}
+
+// ---------------------------------------------------------------------------
+
+TempDir::TempDir() : path_(MakeWorkDir("zorvex-test")) {
+  if (path_.empty()) throw std::runtime_error("cannot make a temporary folder");
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  fs::remove_all(path_, ec);
+}
+
+std::string TempDir::operator/(const std::string& name) const {
+  return path_ + "/" + name;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::string();
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  out.close();
+  if (!out) ADD_FAILURE() << "cannot write " << path;
+}
+
+bool Exists(const std::string& path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0;
+}
+
+}  // namespace testsupport
