@@ -23,7 +23,11 @@ LineSplitter::Status LineSplitter::Next(std::string* line) {
         pos_ = scanned_ = 0;
         return Status::kNeedMore;
       }
-      if (scanned_ > max_line_) {
+      // A CR at the end may be the first half of the line's CR LF, which is
+      // not part of the line: only the bytes before it count.
+      const size_t pending =
+          scanned_ - (scanned_ > 0 && buf_.back() == '\r' ? 1 : 0);
+      if (pending > max_line_) {
         discarding_ = true;
         buf_.clear();
         pos_ = scanned_ = 0;
@@ -54,12 +58,12 @@ bool LineSplitter::Finish(std::string* line) {
     return false;
   }
   size_t end = buf_.size();
+  if (buf_[end - 1] == '\r') --end;
   if (end - pos_ > max_line_) {
     buf_.clear();
     pos_ = scanned_ = 0;
     return false;
   }
-  if (buf_[end - 1] == '\r') --end;
   line->assign(buf_, pos_, end - pos_);
   buf_.clear();
   pos_ = scanned_ = 0;
