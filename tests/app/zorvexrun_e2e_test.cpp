@@ -397,13 +397,7 @@ TEST_P(TransferTest, AsciiModeTransfersText) {
 
 TEST_P(TransferTest, RefusedLoginIsAConnectError) {
   const std::string wrong = "wrong-password-77";
-  if (GetParam() == ServerKind::kVsftpd) {
-    // Only anonymous logins exist there: any other user is refused.
-    box_.Settings("\"" + server_->address() + "\",nobody,\"" + wrong +
-                  "\",1,1,\r\n");
-  } else {
-    box_.Settings(Settings(1, 1, wrong));
-  }
+  box_.Settings(Settings(1, 1, wrong));
   const Outcome out = box_.Run("/p " + box_.work() + "/a.bin,/a.bin");
   EXPECT_EQ(out.err, Message("Conect Error "));
   EXPECT_EQ(out.status, 5);
