@@ -1,0 +1,131 @@
+#!/usr/bin/env bash
+# The test command: on a Debian 12 machine, as root, installs what the build
+# and the tests need, builds, and runs the whole test suite. The last thing it
+# prints is ctest's summary; the exit status is non-zero on any failure.
+#
+#   bash scripts/test.sh              # build/ and its tests
+#   ZORVEX_FULL=1 bash scripts/test.sh  # first the sanitizer build and its
+#                                       # tests, and the fuzzers, then as above
+#
+# With CI=true the full run is the default and warnings are errors.
+# Settings (environment):
+#   ZORVEX_FULL=0|1        run the extra stages (default: 1 when CI=true)
+#   ZORVEX_FUZZ_SECONDS=N  seconds per fuzz target in the full run (default 30;
+#                          0 skips fuzzing)
+#   ZORVEX_JOBS=N          parallel compile jobs (default 2)
+set -euo pipefail
+
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+cd "$root"
+
+ci="${CI:-false}"
+full="${ZORVEX_FULL:-}"
+if [[ -z "$full" ]]; then
+  [[ "$ci" == true ]] && full=1 || full=0
+fi
+jobs="${ZORVEX_JOBS:-2}"
+fuzz_seconds="${ZORVEX_FUZZ_SECONDS:-30}"
+werror=OFF
+[[ "$ci" == true ]] && werror=ON
+
+step() { printf '\n== %s\n' "$*"; }
+
+# --- Packages ---------------------------------------------------------------
+packages=(
+  cmake make g++ clang libclang-rt-14-dev
+  libgtest-dev libgmock-dev googletest libbenchmark-dev
+  python3 python3-pyftpdlib vsftpd
+  iproute2 procps
+)
+
+install_packages() {
+  local missing=() p
+  for p in "${packages[@]}"; do
+    dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+  done
+  [[ ${#missing[@]} -eq 0 ]] && return 0
+  step "installing: ${missing[*]}"
+  if [[ $(id -u) -ne 0 ]]; then
+    echo "run as root to install the missing packages: ${missing[*]}" >&2
+    exit 1
+  fi
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+# --- Port 21 on loopback ----------------------------------------------------
+# The end-to-end tests start their own servers on port 21 of 127.0.0.x. A
+# system FTP daemon (Debian's vsftpd package may start one on install) holds
+# that port on every address; stop it. Test servers are never touched: they
+# always run with a configuration file under /tmp.
+free_ftp_port() {
+  if command -v systemctl >/dev/null 2>&1 &&
+     systemctl is-active --quiet vsftpd 2>/dev/null; then
+    step "stopping the system vsftpd service"
+    systemctl stop vsftpd || true
+  elif [[ -x /etc/init.d/vsftpd ]] &&
+       /etc/init.d/vsftpd status >/dev/null 2>&1; then
+    step "stopping the system vsftpd service"
+    /etc/init.d/vsftpd stop >/dev/null 2>&1 || true
+  fi
+  local pid args
+  for pid in $(pgrep -x vsftpd || true); do
+    args="$(tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null || true)"
+    case "$args" in
+      *" /tmp/"*) ;;  # a test server
+      *)
+        echo "stopping the system vsftpd (pid $pid: $args)"
+        kill "$pid" 2>/dev/null || true
+        ;;
+    esac
+  done
+  if command -v ss >/dev/null 2>&1; then
+    local holders
+    holders="$(ss -Hltn 'sport = :21' 2>/dev/null |
+               awk '$4 !~ /^127\./ && $4 !~ /^\[::1\]/ {print $4}' || true)"
+    if [[ -n "$holders" ]]; then
+      echo "warning: port 21 is held on $holders; the end-to-end tests need" \
+           "it free on 127.0.0.x" >&2
+    fi
+  fi
+}
+
+# --- Stages -----------------------------------------------------------------
+configure_and_build() {  # <build dir> <cmake options...>
+  local dir="$1"
+  shift
+  cmake -S "$root" -B "$dir" -DZORVEX_WERROR="$werror" "$@" >/dev/null
+  cmake --build "$dir" -j"$jobs"
+}
+
+sanitizer_stage() {
+  step "AddressSanitizer and UndefinedBehaviorSanitizer build (build-asan)"
+  configure_and_build "$root/build-asan" -DCMAKE_BUILD_TYPE=Debug \
+    -DCMAKE_CXX_COMPILER=clang++ -DZORVEX_SANITIZE=ON -DZORVEX_BENCH=OFF
+  step "tests under the sanitizers"
+  ASAN_OPTIONS="detect_leaks=1:halt_on_error=1" \
+  UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1" \
+    ctest --test-dir "$root/build-asan" --output-on-failure
+}
+
+fuzz_stage() {
+  [[ "$fuzz_seconds" -gt 0 && -f "$root/scripts/fuzz.sh" ]] || return 0
+  step "fuzzing, ${fuzz_seconds} s per target (build-fuzz)"
+  bash "$root/scripts/fuzz.sh" "$fuzz_seconds"
+}
+
+main_stage() {
+  step "build (build)"
+  configure_and_build "$root/build"
+  step "tests"
+  ctest --test-dir "$root/build" --output-on-failure
+}
+
+install_packages
+free_ftp_port
+if [[ "$full" == 1 ]]; then
+  sanitizer_stage
+  fuzz_stage
+fi
+main_stage
