@@ -1,71 +1,17 @@
 // The real-server harness itself: each kind starts, greets, accepts its own
 // account, and on stop frees its port and removes its root.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "tests/support/ftp_server.h"
+#include "tests/support/raw_control.h"
 
 namespace {
 
 using testsupport::FtpServer;
+using testsupport::RawControl;
 using testsupport::ServerKind;
-
-// A minimal control connection: send a line, read one whole reply.
-class RawControl {
- public:
-  RawControl(const std::string& address, int port) {
-    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    inet_pton(AF_INET, address.c_str(), &a.sin_addr);
-    if (connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-      close(fd_);
-      fd_ = -1;
-    }
-  }
-  ~RawControl() {
-    if (fd_ >= 0) close(fd_);
-  }
-  bool connected() const { return fd_ >= 0; }
-
-  // The last line of the next reply ("" on timeout or close).
-  std::string Reply() {
-    while (true) {
-      size_t eol = buffer_.find("\r\n");
-      if (eol != std::string::npos) {
-        std::string line = buffer_.substr(0, eol);
-        buffer_.erase(0, eol + 2);
-        if (line.size() >= 4 && line[3] == ' ') return line;
-        continue;
-      }
-      pollfd p{fd_, POLLIN, 0};
-      if (poll(&p, 1, 5000) != 1) return "";
-      char buf[1024];
-      ssize_t n = read(fd_, buf, sizeof buf);
-      if (n <= 0) return "";
-      buffer_.append(buf, static_cast<size_t>(n));
-    }
-  }
-  std::string Command(const std::string& line) {
-    std::string out = line + "\r\n";
-    if (send(fd_, out.data(), out.size(), MSG_NOSIGNAL) !=
-        static_cast<ssize_t>(out.size()))
-      return "";
-    return Reply();
-  }
-
- private:
-  int fd_ = -1;
-  std::string buffer_;
-};
 
 bool PortAcceptsConnections(const std::string& address, int port) {
   RawControl probe(address, port);

@@ -1,0 +1,91 @@
+// A bare FTP control connection for tests of the test servers themselves:
+// connect, send a command line, read one whole reply.
+#ifndef ZORVEX_TESTS_SUPPORT_RAW_CONTROL_H_
+#define ZORVEX_TESTS_SUPPORT_RAW_CONTROL_H_
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <string>
+
+namespace testsupport {
+
+// A TCP connection to an IPv4 loopback address.
+inline int ConnectTcp(const std::string& address, int port) {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<uint16_t>(port));
+  inet_pton(AF_INET, address.c_str(), &a.sin_addr);
+  if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    close(fd);
+    fd = -1;
+  }
+  return fd;
+}
+
+// Everything the peer sends until it closes (or timeout_ms of silence).
+inline std::string ReadToEnd(int fd, int timeout_ms = 5000) {
+  std::string data;
+  char buf[4096];
+  while (true) {
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, timeout_ms) != 1) break;
+    ssize_t n = read(fd, buf, sizeof buf);
+    if (n <= 0) break;
+    data.append(buf, static_cast<size_t>(n));
+  }
+  return data;
+}
+
+class RawControl {
+ public:
+  RawControl(const std::string& address, int port)
+      : fd_(ConnectTcp(address, port)) {}
+  ~RawControl() {
+    if (fd_ >= 0) close(fd_);
+  }
+  RawControl(const RawControl&) = delete;
+  RawControl& operator=(const RawControl&) = delete;
+  bool connected() const { return fd_ >= 0; }
+
+  // The last line of the next reply; "" when the peer closes or says nothing
+  // for timeout_ms.
+  std::string Reply(int timeout_ms = 5000) {
+    while (true) {
+      size_t eol = buffer_.find("\r\n");
+      if (eol != std::string::npos) {
+        std::string line = buffer_.substr(0, eol);
+        buffer_.erase(0, eol + 2);
+        if (line.size() >= 4 && line[3] == ' ') return line;
+        continue;
+      }
+      pollfd p{fd_, POLLIN, 0};
+      if (poll(&p, 1, timeout_ms) != 1) return "";
+      char buf[4096];
+      ssize_t n = read(fd_, buf, sizeof buf);
+      if (n <= 0) return "";
+      buffer_.append(buf, static_cast<size_t>(n));
+    }
+  }
+  // Sends "line\r\n" and reads the reply.
+  std::string Command(const std::string& line, int timeout_ms = 5000) {
+    std::string out = line + "\r\n";
+    if (send(fd_, out.data(), out.size(), MSG_NOSIGNAL) !=
+        static_cast<ssize_t>(out.size())) {
+      return "";
+    }
+    return Reply(timeout_ms);
+  }
+
+ private:
+  int fd_ = -1;
+  std::string buffer_;
+};
+
+}  // namespace testsupport
+
+#endif  // ZORVEX_TESTS_SUPPORT_RAW_CONTROL_H_
