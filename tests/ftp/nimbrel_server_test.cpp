@@ -6,6 +6,7 @@
 #include <utime.h>
 
 #include <chrono>
+#include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <map>
@@ -73,6 +74,12 @@ class NimbrelServerTest : public ::testing::TestWithParam<ServerKind> {
     EXPECT_GE(e.number, 400) << what << Events();
     EXPECT_LT(e.number, 600) << what << Events();
     EXPECT_THAT(e.text, StartsWith(std::to_string(e.number))) << what;
+    // How each server words its refusals, for the test log.
+    std::string line = e.text;
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+      line.pop_back();
+    std::printf("[ %s, %s ] FTPFrr(%d, %s)\n", what,
+                testsupport::KindName(GetParam()), e.number, line.c_str());
     events_.clear();
   }
 
