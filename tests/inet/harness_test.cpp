@@ -75,6 +75,16 @@ TEST_P(HarnessTest, ListensOnAnotherLoopbackAddress) {
   EXPECT_FALSE(PortAcceptsConnections("127.0.0.1", server->port()));
 }
 
+TEST_P(HarnessTest, ListensOnIpv6Loopback) {
+  auto server = FtpServer::Start(GetParam(), {"::1", 0});
+  ASSERT_NE(server, nullptr);
+  RawControl control("::1", server->port());
+  ASSERT_TRUE(control.connected());
+  EXPECT_EQ(control.Reply().substr(0, 4), "220 ");
+  EXPECT_EQ(Login(control, *server).substr(0, 3), "230");
+  EXPECT_EQ(control.Command("EPSV").substr(0, 3), "229");
+}
+
 TEST_P(HarnessTest, RefusesAWrongPassword) {
   auto server = FtpServer::Start(GetParam());
   ASSERT_NE(server, nullptr);

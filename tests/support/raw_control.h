@@ -13,14 +13,25 @@
 
 namespace testsupport {
 
-// A TCP connection to an IPv4 loopback address.
+// A TCP connection to a numeric address (IPv4 or IPv6); -1 on failure.
 inline int ConnectTcp(const std::string& address, int port) {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<uint16_t>(port));
-  inet_pton(AF_INET, address.c_str(), &a.sin_addr);
-  if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+  sockaddr_storage ss{};
+  socklen_t len = 0;
+  if (address.find(':') != std::string::npos) {
+    auto* a = reinterpret_cast<sockaddr_in6*>(&ss);
+    a->sin6_family = AF_INET6;
+    a->sin6_port = htons(static_cast<uint16_t>(port));
+    if (inet_pton(AF_INET6, address.c_str(), &a->sin6_addr) != 1) return -1;
+    len = sizeof(*a);
+  } else {
+    auto* a = reinterpret_cast<sockaddr_in*>(&ss);
+    a->sin_family = AF_INET;
+    a->sin_port = htons(static_cast<uint16_t>(port));
+    if (inet_pton(AF_INET, address.c_str(), &a->sin_addr) != 1) return -1;
+    len = sizeof(*a);
+  }
+  int fd = socket(ss.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&ss), len) != 0) {
     close(fd);
     fd = -1;
   }
