@@ -438,6 +438,8 @@ void SearchChecks(ServerKind kind, bool use_mlsd, bool passive) {
   EXPECT_GE(code, 400u);
   std::printf("[ list a missing directory, %s%s ] %s\n", testsupport::KindName(kind),
               use_mlsd ? "" : " (LIST)", text.c_str());
+  EXPECT_EQ(s.client.FtpFindFirstFileA(s.conn, "no such folder", &fd, 0, 0), 0u);
+  EXPECT_EQ(s.client.GetLastError(), ERROR_INTERNET_EXTENDED_ERROR) << LastResponse(s.client);
   // The connection works on after all this.
   char buf[261] = {};
   DWORD len = 260;
