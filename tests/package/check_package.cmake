@@ -1,7 +1,9 @@
 # Installs the project from BUILD_DIR into PREFIX, then configures, builds and
 # runs the consumer project against that installation.
 #   cmake -DBUILD_DIR=... -DPREFIX=... -DCONSUMER_SOURCE=... -DCONSUMER_BINARY=...
-#         -DGENERATOR=... [-DLINK_FLAGS=...] -P check_package.cmake
+#         -DGENERATOR=... -DCOMPILER=... [-DLINK_FLAGS=...] -P check_package.cmake
+# The consumer is built with the project's own compiler, so that sanitized
+# libraries meet the runtime they were built for.
 function(run)
   execute_process(COMMAND ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE out
                   ERROR_VARIABLE out)
@@ -15,6 +17,7 @@ file(REMOVE_RECURSE ${PREFIX} ${CONSUMER_BINARY})
 run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${PREFIX})
 run(${CMAKE_COMMAND} -S ${CONSUMER_SOURCE} -B ${CONSUMER_BINARY} -G ${GENERATOR}
     -DCMAKE_PREFIX_PATH=${PREFIX} -DCMAKE_BUILD_TYPE=Release
+    -DCMAKE_CXX_COMPILER=${COMPILER}
     "-DCMAKE_EXE_LINKER_FLAGS=${LINK_FLAGS}")
 run(${CMAKE_COMMAND} --build ${CONSUMER_BINARY})
 run(${CONSUMER_BINARY}/consumer)
