@@ -851,6 +851,21 @@ BOOL FtpClient::FtpGetCurrentDirectoryA(HINTERNET hConnect,
   return Succeed();
 }
 
+// Some servers list a missing directory as an empty one; changing into it
+// tells the two apart, with the server's own reply. The current directory is
+// restored afterwards. Returns 0 when `path` is a directory.
+static DWORD ProbeDirectory(Connection& conn, const std::string& path) {
+  Reply pwd;
+  DWORD e = conn.Expect("PWD", 2, &pwd);
+  if (e != 0) return e;
+  std::optional<std::string> saved = ParseQuotedPath(pwd.text);
+  Reply cwd;
+  if ((e = conn.Command("CWD " + path, &cwd)) != 0) return e;
+  if (cwd.kind() != 2) return ERROR_INTERNET_EXTENDED_ERROR;
+  if (saved) return conn.Expect("CWD " + *saved, 2);
+  return 0;
+}
+
 // Lists what a search string names into *result (names in the ANSI code
 // page, each at most MAX_PATH - 1 bytes).
 //  - "" lists the current directory;
@@ -879,6 +894,9 @@ BOOL FtpClient::Impl::Search(Connection& conn, const char* search,
       return MatchWildcard(base, entry.name);
     }, &entries, &last);
     if (e != 0) return Failure(e);
+    if (entries.empty() && !parent.empty() &&
+        (e = ProbeDirectory(conn, parent)) != 0)
+      return Failure(e);
   } else {
     e = conn.List(path, all, &entries, &last);
     if (e != 0 && e != ERROR_INTERNET_EXTENDED_ERROR) return Failure(e);
@@ -907,17 +925,7 @@ BOOL FtpClient::Impl::Search(Connection& conn, const char* search,
         SetLastResponse(static_cast<DWORD>(refusal.code), refusal.text);
         return Failure(ERROR_INTERNET_EXTENDED_ERROR);
       } else if (entries.empty() && !is_dir) {
-        // Some servers list a missing directory as an empty one; changing
-        // into it tells the two apart, with the server's own reply.
-        Reply pwd;
-        if ((e = conn.Expect("PWD", 2, &pwd)) != 0) return Failure(e);
-        std::optional<std::string> saved = ParseQuotedPath(pwd.text);
-        Reply cwd;
-        if ((e = conn.Command("CWD " + path, &cwd)) != 0) return Failure(e);
-        if (cwd.kind() != 2) return Failure(ERROR_INTERNET_EXTENDED_ERROR);
-        if (saved) {
-          if ((e = conn.Expect("CWD " + *saved, 2)) != 0) return Failure(e);
-        }
+        if ((e = ProbeDirectory(conn, path)) != 0) return Failure(e);
       }
     }
   }

@@ -440,6 +440,10 @@ void SearchChecks(ServerKind kind, bool use_mlsd, bool passive) {
               use_mlsd ? "" : " (LIST)", text.c_str());
   EXPECT_EQ(s.client.FtpFindFirstFileA(s.conn, "no such folder", &fd, 0, 0), 0u);
   EXPECT_EQ(s.client.GetLastError(), ERROR_INTERNET_EXTENDED_ERROR) << LastResponse(s.client);
+  // A pattern under a missing folder is refused too, not an empty match,
+  // even where the server lists a missing folder as an empty one.
+  EXPECT_EQ(s.client.FtpFindFirstFileA(s.conn, "tree/missing/*", &fd, 0, 0), 0u);
+  EXPECT_EQ(s.client.GetLastError(), ERROR_INTERNET_EXTENDED_ERROR) << LastResponse(s.client);
   // The connection works on after all this.
   char buf[261] = {};
   DWORD len = 260;
