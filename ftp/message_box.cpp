@@ -1,5 +1,7 @@
 #include "ftp/message_box.h"
 
+#include "inet/codepage.h"
+
 #include <cstdio>
 #include <mutex>
 #include <string>
@@ -56,6 +58,7 @@ void MsgBox(std::string_view text) {
     line += ": ";
     line += OneLine(text);
     line += '\n';
+    line = inet::ToAnsi(line);  // the terminal shows the locale's charset
     std::fwrite(line.data(), 1, line.size(), stderr);
     std::fflush(stderr);
   } catch (...) {

@@ -1,6 +1,7 @@
 // The program's message facility. On this platform a message "box" is one line
 // on standard error: the title "zorvexrun", ": ", then the text with its line
-// breaks removed. Tests replace the sink to capture messages.
+// breaks removed, in the locale's character set. Tests replace the sink to
+// capture messages.
 #ifndef ZORVEX_FTP_MESSAGE_BOX_H_
 #define ZORVEX_FTP_MESSAGE_BOX_H_
 
