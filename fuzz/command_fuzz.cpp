@@ -6,26 +6,15 @@
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <string_view>
 
 #include "app/run_error.h"
 #include "app/text_functions.h"
 #include "app/zorvexrun.h"
+#include "fuzz/fuzz_check.h"
 
 namespace {
-
-// Names the broken expectation before stopping, so a crash explains itself.
-#define Check(expr)                                                   \
-  do {                                                                \
-    if (!(expr)) {                                                    \
-      std::fprintf(stderr, "check failed at line %d: %s\n", __LINE__, \
-                   #expr);                                            \
-      std::abort();                                                   \
-    }                                                                 \
-  } while (0)
 
 bool Trimmed(std::string_view s) {
   return s.empty() || (s.front() != ' ' && s.back() != ' ');

@@ -6,24 +6,13 @@
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <string_view>
 
+#include "fuzz/fuzz_check.h"
 #include "inet/data_address.h"
 
 namespace {
-
-// Names the broken expectation before stopping, so a crash explains itself.
-#define Check(expr)                                                   \
-  do {                                                                \
-    if (!(expr)) {                                                    \
-      std::fprintf(stderr, "check failed at line %d: %s\n", __LINE__, \
-                   #expr);                                            \
-      std::abort();                                                   \
-    }                                                                 \
-  } while (0)
 
 bool HasDigit(std::string_view s) {
   return s.find_first_of("0123456789") != std::string_view::npos;

@@ -4,18 +4,14 @@
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstdint>
-#include <cstdlib>
 #include <string>
 #include <string_view>
 
+#include "fuzz/fuzz_check.h"
 #include "inet/filetime.h"
 #include "inet/listing.h"
 
 namespace {
-
-void Check(bool ok) {
-  if (!ok) std::abort();
-}
 
 void CheckEntry(const std::optional<inet::ListEntry>& entry,
                 std::string_view line) {

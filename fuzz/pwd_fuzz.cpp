@@ -4,24 +4,13 @@
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <string_view>
 
+#include "fuzz/fuzz_check.h"
 #include "inet/reply.h"
 
 namespace {
-
-// Names the broken expectation before stopping, so a crash explains itself.
-#define Check(expr)                                                   \
-  do {                                                                \
-    if (!(expr)) {                                                    \
-      std::fprintf(stderr, "check failed at line %d: %s\n", __LINE__, \
-                   #expr);                                            \
-      std::abort();                                                   \
-    }                                                                 \
-  } while (0)
 
 std::string Quote(std::string_view path) {
   std::string out = "\"";

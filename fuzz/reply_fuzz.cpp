@@ -7,25 +7,14 @@
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "fuzz/fuzz_check.h"
 #include "inet/reply.h"
 
 namespace {
-
-// Names the broken expectation before stopping, so a crash explains itself.
-#define Check(expr)                                                   \
-  do {                                                                \
-    if (!(expr)) {                                                    \
-      std::fprintf(stderr, "check failed at line %d: %s\n", __LINE__, \
-                   #expr);                                            \
-      std::abort();                                                   \
-    }                                                                 \
-  } while (0)
 
 // One result of the splitter: a line, or a line refused as too long.
 struct Piece {

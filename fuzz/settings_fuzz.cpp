@@ -6,26 +6,15 @@
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "app/run_error.h"
 #include "app/settings_reader.h"
+#include "fuzz/fuzz_check.h"
 
 namespace {
-
-// Names the broken expectation before stopping, so a crash explains itself.
-#define Check(expr)                                                   \
-  do {                                                                \
-    if (!(expr)) {                                                    \
-      std::fprintf(stderr, "check failed at line %d: %s\n", __LINE__, \
-                   #expr);                                            \
-      std::abort();                                                   \
-    }                                                                 \
-  } while (0)
 
 bool Documented(const zorvex::RunError& e) {
   return e.number() == zorvex::kErrInputPastEnd ||
