@@ -110,7 +110,8 @@ inline Outcome RunChild(const std::vector<std::string>& argv,
   outcome.seconds = std::chrono::duration<double>(
                         std::chrono::steady_clock::now() - start)
                         .count();
-  EXPECT_FALSE(killed) << "zorvexrun did not end within " << timeout_s << " s";
+  EXPECT_FALSE(killed) << "zorvexrun did not end within " << timeout_s
+                       << " s: " << argv.back();
   if (!killed && WIFEXITED(wstatus)) outcome.status = WEXITSTATUS(wstatus);
   if (!killed && WIFSIGNALED(wstatus)) {
     ADD_FAILURE() << "zorvexrun died of signal " << WTERMSIG(wstatus);

@@ -2,27 +2,18 @@
 // file, run as a child process against real FTP servers on loopback: the
 // message on standard error, the exit status, the run log and the files on
 // both sides.
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <filesystem>
-#include <functional>
 #include <memory>
 #include <ostream>
 #include <string>
-#include <vector>
+#include <utility>
 
+#include "tests/app/run_sandbox.h"
 #include "tests/support/ftp_server.h"
-
-extern char** environ;
 
 namespace testsupport {
 // Test names and failure output show the server by name.
@@ -34,126 +25,16 @@ namespace {
 using ::testing::HasSubstr;
 using ::testing::MatchesRegex;
 using ::testing::Not;
+using runsandbox::kLogDone;
+using runsandbox::kLogFailed;
+using runsandbox::Message;
+using runsandbox::Outcome;
+using runsandbox::Sandbox;
 using testsupport::Exists;
 using testsupport::FtpServer;
 using testsupport::ReadFile;
 using testsupport::ServerKind;
-using testsupport::TempDir;
 using testsupport::WriteFile;
-
-constexpr int kTimeoutSeconds = 60;
-const char kLogFailed[] = "Start=[^ ]+( [^ ]+)? - \r\n";
-const char kLogDone[] = "Start=[^ ]+( [^ ]+)? - End=[^ ]+( [^ ]+)?\r\n";
-
-struct Outcome {
-  int status = -1;  // exit status; -1 when killed or not run
-  std::string out;
-  std::string err;
-};
-
-// Runs argv with the locale fixed to C.UTF-8, in `cwd`; kills it after
-// kTimeoutSeconds.
-Outcome RunChild(const std::vector<std::string>& argv, const std::string& cwd) {
-  std::vector<std::string> env_strings;
-  for (char** e = environ; *e != nullptr; ++e) {
-    if (std::string(*e).rfind("LC_", 0) != 0 &&
-        std::string(*e).rfind("LANG", 0) != 0) {
-      env_strings.emplace_back(*e);
-    }
-  }
-  env_strings.emplace_back("LC_ALL=C.UTF-8");
-  std::vector<char*> envp, args;
-  for (auto& s : env_strings) envp.push_back(s.data());
-  envp.push_back(nullptr);
-  std::vector<std::string> argv_copy = argv;
-  for (auto& s : argv_copy) args.push_back(s.data());
-  args.push_back(nullptr);
-
-  int out_pipe[2], err_pipe[2];
-  Outcome outcome;
-  if (pipe2(out_pipe, O_CLOEXEC) != 0 || pipe2(err_pipe, O_CLOEXEC) != 0) {
-    ADD_FAILURE() << "pipe";
-    return outcome;
-  }
-  const pid_t pid = fork();
-  if (pid == 0) {
-    dup2(out_pipe[1], 1);
-    dup2(err_pipe[1], 2);
-    if (chdir(cwd.c_str()) != 0) _exit(126);
-    execve(args[0], args.data(), envp.data());
-    _exit(127);
-  }
-  close(out_pipe[1]);
-  close(err_pipe[1]);
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::seconds(kTimeoutSeconds);
-  pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
-  std::string* sinks[2] = {&outcome.out, &outcome.err};
-  int open_fds = 2;
-  bool killed = false;
-  while (open_fds > 0) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) {
-      kill(pid, SIGKILL);
-      killed = true;
-      break;
-    }
-    if (poll(fds, 2, static_cast<int>(left.count())) < 0) continue;
-    for (int i = 0; i < 2; ++i) {
-      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
-      char buf[4096];
-      const ssize_t n = read(fds[i].fd, buf, sizeof buf);
-      if (n > 0) {
-        sinks[i]->append(buf, static_cast<size_t>(n));
-      } else {
-        close(fds[i].fd);
-        fds[i].fd = -1;
-        --open_fds;
-      }
-    }
-  }
-  for (auto& fd : fds) {
-    if (fd.fd >= 0) close(fd.fd);
-  }
-  int wstatus = 0;
-  waitpid(pid, &wstatus, 0);
-  EXPECT_FALSE(killed) << "zorvexrun did not end within " << kTimeoutSeconds
-                       << " s: " << argv.back();
-  if (!killed && WIFEXITED(wstatus)) outcome.status = WEXITSTATUS(wstatus);
-  if (WIFSIGNALED(wstatus)) {
-    ADD_FAILURE() << "zorvexrun died of signal " << WTERMSIG(wstatus);
-  }
-  return outcome;
-}
-
-// A folder holding a copy of the executable, its settings file and its log.
-class Sandbox {
- public:
-  Sandbox() {
-    std::filesystem::copy_file(ZORVEXRUN_EXE, exe());
-    std::filesystem::create_directory(dir_ / "work");
-  }
-  std::string exe() const { return dir_ / "zorvexrun"; }
-  std::string path(const std::string& name) const { return dir_ / name; }
-  std::string work() const { return dir_ / "work"; }
-  void Settings(const std::string& text) { WriteFile(dir_ / "zorvex", text); }
-  std::string Log() const { return ReadFile(dir_ / "zorvexlog.txt"); }
-
-  // Runs with the tail as one argument (or none when empty), in work().
-  Outcome Run(const std::string& tail) const {
-    std::vector<std::string> argv = {exe()};
-    if (!tail.empty()) argv.push_back(tail);
-    return RunChild(argv, work());
-  }
-
- private:
-  TempDir dir_;
-};
-
-std::string Message(const std::string& text) {
-  return "zorvexrun: " + text + "\n";
-}
 
 // ---------------------------------------------------------------------------
 // Everything that fails before a connection, and a connection that fails.
@@ -247,16 +128,16 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(RunTest, HelpAndVersionGoToStandardOutput) {
   Sandbox box;
-  const Outcome help = RunChild({box.exe(), "--help"}, box.work());
+  const Outcome help = box.RunArgs({"--help"});
   EXPECT_EQ(help.status, 0);
   EXPECT_EQ(help.err, "");
   EXPECT_THAT(help.out, HasSubstr("/p LOCALFILE,REMOTEPATH"));
   EXPECT_THAT(help.out, HasSubstr("6  the upload or download failed"));
-  const Outcome version = RunChild({box.exe(), "--version"}, box.work());
+  const Outcome version = box.RunArgs({"--version"});
   EXPECT_EQ(version.status, 0);
   EXPECT_THAT(version.out, MatchesRegex("zorvexrun [0-9.]+\n"));
   // Anything else is a run: no settings file here.
-  const Outcome other = RunChild({box.exe(), "--help", "x"}, box.work());
+  const Outcome other = box.RunArgs({"--help", "x"});
   EXPECT_EQ(other.status, 2);
   EXPECT_EQ(other.err, Message("Not Found " + box.path("zorvex")));
   EXPECT_THAT(box.Log(), MatchesRegex(kLogFailed));
@@ -265,7 +146,7 @@ TEST(RunTest, HelpAndVersionGoToStandardOutput) {
 TEST(RunTest, ArgumentsAreJoinedBySingleSpaces) {
   Sandbox box;
   box.Settings(kClosedPort);
-  const Outcome out = RunChild({box.exe(), "/x", "a,", "b"}, box.work());
+  const Outcome out = box.RunArgs({"/x", "a,", "b"});
   EXPECT_EQ(out.err, Message("Command Error Not /p or /g /x a, b"));
 }
 
