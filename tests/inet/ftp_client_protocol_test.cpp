@@ -16,6 +16,7 @@
 #include "inet/errors.h"
 #include "inet/ftp_client.h"
 #include "tests/inet/scripted_server.h"
+#include "tests/support/raw_control.h"
 #include "tests/support/ftp_server.h"
 
 namespace inet {
@@ -313,10 +314,10 @@ TEST_F(ProtocolTest, ActiveFallsBackToPortAndRefusesDataFromOtherHosts) {
         p.Reply("150 go ahead");
         // Another host gets there first: the client must drop it.
         int impostor = scripted::ConnectFrom("127.0.0.2", "127.0.0.1", port);
-        impostor_got = impostor < 0 ? "<no connect>" : scripted::ReadAll(impostor, 2000);
+        impostor_got = impostor < 0 ? "<no connect>" : testsupport::ReadToEnd(impostor, 2000);
         if (impostor >= 0) close(impostor);
         int dfd = scripted::ConnectFrom("127.0.0.1", "127.0.0.1", port);
-        std::string data = scripted::ReadAll(dfd);
+        std::string data = testsupport::ReadToEnd(dfd);
         close(dfd);
         p.Reply(data == "upload\r\n" ? "226 stored" : "451 wrong data: " + data);
       } else if (c.rfind("TYPE", 0) == 0) {

@@ -69,20 +69,6 @@ inline bool SendAll(int fd, const std::string& data) {
   return true;
 }
 
-// Everything the peer sends until it closes (or timeout_ms of silence).
-inline std::string ReadAll(int fd, int timeout_ms = 5000) {
-  std::string out;
-  char buf[65536];
-  for (;;) {
-    pollfd p{fd, POLLIN, 0};
-    if (poll(&p, 1, timeout_ms) != 1) break;
-    ssize_t n = recv(fd, buf, sizeof buf, 0);
-    if (n <= 0) break;
-    out.append(buf, static_cast<size_t>(n));
-  }
-  return out;
-}
-
 // The control connection as the server sees it.
 class Peer {
  public:

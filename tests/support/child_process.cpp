@@ -18,6 +18,8 @@
 #include <cstring>
 #include <thread>
 
+#include "tests/support/raw_control.h"
+
 namespace testsupport {
 namespace {
 
@@ -32,22 +34,9 @@ int MillisLeft(Clock::time_point deadline) {
 // One attempt: connect, then read until a line starting with prefix.
 bool ProbeGreeting(const std::string& address, int port,
                    const std::string& prefix, int timeout_ms) {
-  const bool v6 = address.find(':') != std::string::npos;
-  sockaddr_storage ss{};
+  sockaddr_storage ss;
   socklen_t len = 0;
-  if (v6) {
-    auto* a = reinterpret_cast<sockaddr_in6*>(&ss);
-    a->sin6_family = AF_INET6;
-    a->sin6_port = htons(static_cast<uint16_t>(port));
-    if (inet_pton(AF_INET6, address.c_str(), &a->sin6_addr) != 1) return false;
-    len = sizeof(*a);
-  } else {
-    auto* a = reinterpret_cast<sockaddr_in*>(&ss);
-    a->sin_family = AF_INET;
-    a->sin_port = htons(static_cast<uint16_t>(port));
-    if (inet_pton(AF_INET, address.c_str(), &a->sin_addr) != 1) return false;
-    len = sizeof(*a);
-  }
+  if (!NumericAddress(address, port, &ss, &len)) return false;
   int fd = socket(ss.ss_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd < 0) return false;
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);

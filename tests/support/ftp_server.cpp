@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "tests/support/child_process.h"
+#include "tests/support/raw_control.h"
 
 namespace testsupport {
 namespace {
@@ -118,22 +119,12 @@ std::string VsftpdConfig(const std::string& address, int port,
 
 // Asks the system for a port that is free on `address` right now.
 int PickFreePort(const std::string& address) {
-  const bool v6 = address.find(':') != std::string::npos;
-  int fd = socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return 0;
-  sockaddr_storage ss{};
+  sockaddr_storage ss;
   socklen_t len = 0;
-  if (v6) {
-    auto* a = reinterpret_cast<sockaddr_in6*>(&ss);
-    a->sin6_family = AF_INET6;
-    inet_pton(AF_INET6, address.c_str(), &a->sin6_addr);
-    len = sizeof(*a);
-  } else {
-    auto* a = reinterpret_cast<sockaddr_in*>(&ss);
-    a->sin_family = AF_INET;
-    inet_pton(AF_INET, address.c_str(), &a->sin_addr);
-    len = sizeof(*a);
-  }
+  if (!NumericAddress(address, 0, &ss, &len)) return 0;
+  const bool v6 = ss.ss_family == AF_INET6;
+  int fd = socket(ss.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return 0;
   int port = 0;
   if (bind(fd, reinterpret_cast<sockaddr*>(&ss), len) == 0 &&
       getsockname(fd, reinterpret_cast<sockaddr*>(&ss), &len) == 0) {

@@ -1,5 +1,7 @@
-// A bare FTP control connection for tests of the test servers themselves:
-// connect, send a command line, read one whole reply.
+// Sockets for tests: the address of a numeric host and port, a bare TCP
+// connection and what the peer sends, and a bare FTP control connection for
+// tests of the test servers themselves (send a command line, read one whole
+// reply).
 #ifndef ZORVEX_TESTS_SUPPORT_RAW_CONTROL_H_
 #define ZORVEX_TESTS_SUPPORT_RAW_CONTROL_H_
 
@@ -13,23 +15,30 @@
 
 namespace testsupport {
 
-// A TCP connection to a numeric address (IPv4 or IPv6); -1 on failure.
-inline int ConnectTcp(const std::string& address, int port) {
-  sockaddr_storage ss{};
-  socklen_t len = 0;
+// The socket address of a numeric IPv4 or IPv6 address (an address with a
+// ':' is IPv6) and a port; false when the address does not parse.
+inline bool NumericAddress(const std::string& address, int port,
+                           sockaddr_storage* ss, socklen_t* len) {
+  *ss = sockaddr_storage{};
   if (address.find(':') != std::string::npos) {
-    auto* a = reinterpret_cast<sockaddr_in6*>(&ss);
+    auto* a = reinterpret_cast<sockaddr_in6*>(ss);
     a->sin6_family = AF_INET6;
     a->sin6_port = htons(static_cast<uint16_t>(port));
-    if (inet_pton(AF_INET6, address.c_str(), &a->sin6_addr) != 1) return -1;
-    len = sizeof(*a);
-  } else {
-    auto* a = reinterpret_cast<sockaddr_in*>(&ss);
-    a->sin_family = AF_INET;
-    a->sin_port = htons(static_cast<uint16_t>(port));
-    if (inet_pton(AF_INET, address.c_str(), &a->sin_addr) != 1) return -1;
-    len = sizeof(*a);
+    *len = sizeof(*a);
+    return inet_pton(AF_INET6, address.c_str(), &a->sin6_addr) == 1;
   }
+  auto* a = reinterpret_cast<sockaddr_in*>(ss);
+  a->sin_family = AF_INET;
+  a->sin_port = htons(static_cast<uint16_t>(port));
+  *len = sizeof(*a);
+  return inet_pton(AF_INET, address.c_str(), &a->sin_addr) == 1;
+}
+
+// A TCP connection to a numeric address (IPv4 or IPv6); -1 on failure.
+inline int ConnectTcp(const std::string& address, int port) {
+  sockaddr_storage ss;
+  socklen_t len = 0;
+  if (!NumericAddress(address, port, &ss, &len)) return -1;
   int fd = socket(ss.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&ss), len) != 0) {
     close(fd);
