@@ -363,6 +363,23 @@ class Session:
             self.ev.log("fault", what=self.c.scenario)
         await asyncio.Event().wait()
 
+    async def fault_mid_transfer(self, writer, verb):
+        """The scenario's fault once part of the data has moved; True when
+        it has answered the transfer (426 after a reset)."""
+        scenario = self.c.scenario
+        self.ev.log("fault", what=scenario)
+        if scenario in ("close-mid-retr", "close-mid-stor"):
+            writer.close()
+            raise Abort(scenario)
+        if scenario == "reset-data-mid-transfer":
+            self.reset(writer)
+            await self.close_data_setup()
+            await self.reply(426, "Connection closed; transfer aborted.", verb)
+            return True
+        if scenario == "stall-data-mid-transfer":
+            await self.stall(log=False)
+        return False
+
     # --- listings -----------------------------------------------------------
     @staticmethod
     def list_line(name, st):
@@ -441,18 +458,8 @@ class Session:
             except OSError:
                 pass
             self.ev.log("retr", path=path, bytes=sent, complete=False)
-            self.ev.log("fault", what=scenario)
-            if scenario == "close-mid-retr":
-                writer.close()
-                raise Abort("close-mid-retr")
-            if scenario == "reset-data-mid-transfer":
-                self.reset(writer)
-                await self.close_data_setup()
-                await self.reply(426, "Connection closed; transfer aborted.",
-                                 verb)
+            if await self.fault_mid_transfer(writer, verb):
                 return
-            if scenario == "stall-data-mid-transfer":
-                await self.stall(log=False)
             writer.close()  # short-retr
             await self.close_data_setup()
             await self.reply(226, "Transfer complete.", verb)
@@ -498,17 +505,8 @@ class Session:
             except (OSError, asyncio.TimeoutError):
                 first = b""
             self.ev.log("stor", path=target, bytes=len(first), complete=False)
-            self.ev.log("fault", what=scenario)
-            if scenario == "close-mid-stor":
-                writer.close()
-                raise Abort("close-mid-stor")
-            if scenario == "reset-data-mid-transfer":
-                self.reset(writer)
-                await self.close_data_setup()
-                await self.reply(426, "Connection closed; transfer aborted.",
-                                 verb)
+            if await self.fault_mid_transfer(writer, verb):
                 return
-            await self.stall(log=False)
         data = bytearray()
         complete = True
         try:
