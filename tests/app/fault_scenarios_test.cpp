@@ -3,10 +3,7 @@
 // the right message and exit status, a run log without "End=" after a
 // failure, its local files byte for byte as they were, nothing left under
 // the name of a download that failed, and no temporary file in the folder.
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <gmock/gmock.h>
@@ -21,6 +18,7 @@
 #include "tests/app/run_sandbox.h"
 #include "tests/support/fault_server.h"
 #include "tests/support/ftp_server.h"
+#include "tests/support/raw_control.h"
 
 namespace {
 
@@ -234,24 +232,8 @@ TEST(FaultSurvivedTest, PwdAndListingFaultsDoNotTouchATransfer) {
 // A listening socket of the test on a loopback address; port 0 = any.
 class Listener {
  public:
-  Listener(const std::string& address, int port) {
-    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    inet_pton(AF_INET, address.c_str(), &a.sin_addr);
-    int one = 1;
-    setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    if (bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-        listen(fd_, 8) != 0) {
-      close(fd_);
-      fd_ = -1;
-      return;
-    }
-    socklen_t len = sizeof a;
-    getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
-    port_ = ntohs(a.sin_port);
-  }
+  Listener(const std::string& address, int port)
+      : fd_(testsupport::ListenTcp(address, port, &port_)) {}
   ~Listener() {
     if (fd_ >= 0) close(fd_);
   }
@@ -264,8 +246,8 @@ class Listener {
   }
 
  private:
+  int port_ = 0;  // before fd_: set while fd_ is made
   int fd_ = -1;
-  int port_ = 0;
 };
 
 // The PASV reply names 127.0.0.2, where the test listens: the data connection

@@ -4,8 +4,6 @@
 #ifndef ZORVEX_TESTS_INET_SCRIPTED_SERVER_H_
 #define ZORVEX_TESTS_INET_SCRIPTED_SERVER_H_
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -14,24 +12,13 @@
 #include <string>
 #include <thread>
 
+#include "tests/support/raw_control.h"
+
 namespace scripted {
 
 // A listening TCP socket on `address` with a port chosen by the system.
 inline int ListenOn(const std::string& address, int* port) {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  inet_pton(AF_INET, address.c_str(), &a.sin_addr);
-  int one = 1;
-  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(fd, 4) != 0) {
-    close(fd);
-    return -1;
-  }
-  socklen_t len = sizeof a;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-  *port = ntohs(a.sin_port);
-  return fd;
+  return testsupport::ListenTcp(address, 0, port);
 }
 
 // Accepts one connection, waiting at most timeout_ms; -1 when none came.
@@ -43,16 +30,16 @@ inline int AcceptOne(int listen_fd, int timeout_ms = 5000) {
 
 // Connects from `from` (a loopback address) to `to`:`port`.
 inline int ConnectFrom(const std::string& from, const std::string& to, int port) {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in local{};
-  local.sin_family = AF_INET;
-  inet_pton(AF_INET, from.c_str(), &local.sin_addr);
-  sockaddr_in remote{};
-  remote.sin_family = AF_INET;
-  remote.sin_port = htons(static_cast<uint16_t>(port));
-  inet_pton(AF_INET, to.c_str(), &remote.sin_addr);
-  if (bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
-      connect(fd, reinterpret_cast<sockaddr*>(&remote), sizeof remote) != 0) {
+  sockaddr_storage local, remote;
+  socklen_t local_len = 0, remote_len = 0;
+  if (!testsupport::NumericAddress(from, 0, &local, &local_len) ||
+      !testsupport::NumericAddress(to, port, &remote, &remote_len)) {
+    return -1;
+  }
+  int fd = socket(remote.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  if (bind(fd, reinterpret_cast<sockaddr*>(&local), local_len) != 0 ||
+      connect(fd, reinterpret_cast<sockaddr*>(&remote), remote_len) != 0) {
     close(fd);
     return -1;
   }

@@ -47,6 +47,28 @@ inline int ConnectTcp(const std::string& address, int port) {
   return fd;
 }
 
+// A listening TCP socket on a numeric address and port (0: one the system
+// picks); stores the port it is bound to in *bound_port. -1 on failure.
+inline int ListenTcp(const std::string& address, int port, int* bound_port) {
+  sockaddr_storage ss;
+  socklen_t len = 0;
+  if (!NumericAddress(address, port, &ss, &len)) return -1;
+  int fd = socket(ss.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  int one = 1;
+  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  if (bind(fd, reinterpret_cast<sockaddr*>(&ss), len) != 0 ||
+      listen(fd, 8) != 0 ||
+      getsockname(fd, reinterpret_cast<sockaddr*>(&ss), &len) != 0) {
+    close(fd);
+    return -1;
+  }
+  *bound_port = ss.ss_family == AF_INET6
+                    ? ntohs(reinterpret_cast<sockaddr_in6*>(&ss)->sin6_port)
+                    : ntohs(reinterpret_cast<sockaddr_in*>(&ss)->sin_port);
+  return fd;
+}
+
 // Everything the peer sends until it closes (or timeout_ms of silence).
 inline std::string ReadToEnd(int fd, int timeout_ms = 5000) {
   std::string data;
