@@ -93,7 +93,7 @@ std::string FormatPortArgument(std::string_view ipv4, uint16_t port) {
   const auto* b = reinterpret_cast<const unsigned char*>(&addr.s_addr);
   char buf[64];
   std::snprintf(buf, sizeof buf, "%u,%u,%u,%u,%u,%u", b[0], b[1], b[2], b[3],
-                port >> 8, port & 0xFF);
+                unsigned{port} >> 8, unsigned{port} & 0xFFu);
   return buf;
 }
 
