@@ -1,0 +1,1025 @@
+#!/usr/bin/python3
+"""Compares zorvexrun with the FTP clients a user would otherwise pick.
+
+Runs on loopback only, against a vsftpd of its own on 127.0.0.1 with its root
+under /dev/shm, each client a separate process doing one transfer from start
+to exit, and prints for each case the wall time, throughput, CPU time and
+peak resident memory of every client, and for every peer the median of the
+paired ratios peer time / our time (above 1: zorvexrun is faster). Absolute
+times on a shared machine are noise; the ratios of runs made back to back are
+what count. The figures also go to compare.json and compare.csv in the output
+folder, the checked targets to targets.csv.
+
+    /usr/bin/python3 bench/compare.py --build build-bench [--out DIR]
+        [--cases 1,2,3,4,5] [--reps N] [--quick]
+
+Cases: 1 a 1 GiB binary upload and download; 2 ASCII against binary on a
+256 MiB text file; 3 a 1 KiB upload and download, with the commands each
+client sends; 4 peak memory for 1 MiB and 1 GiB; 5 listing a folder of
+100,000 entries. Needs root (vsftpd runs its account in a mount namespace of
+its own), vsftpd, curl, lftp, ncftp and util-linux.
+"""
+
+import argparse
+import atexit
+import csv
+import ctypes
+import filecmp
+import json
+import os
+import platform
+import re
+import shlex
+import shutil
+import signal
+import socket
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+MIB = 1 << 20
+HOST = "127.0.0.1"
+VSFTPD = "/usr/sbin/vsftpd"
+
+# The server's account: a local user with uid 0 that exists only in vsftpd's
+# own mount namespace, locked into the server root by chroot. The password is
+# a fixed one of the test harness and appears only in files of mode 0600.
+USER = "zorvex"
+PASSWORD = "pw-zorvex-1"
+PASSWORD_HASH = ("$6$zorvexharness$RwwNxJYrcgUhYXQSKyqiKJ3L.7ZyjAfcWZCLe1fFMxvKvX"
+                 "2ZFp1OaQ9ZALalUHfdyWsB29JDoYaMdYKd8Po9q1")
+
+OURS = "ours"
+PEERS = ("curl", "lftp", "ncftp")
+
+
+class BenchError(Exception):
+    pass
+
+
+def mask(text):
+    """The text with the password replaced, for anything shown or stored."""
+    return text.replace(PASSWORD, "<password>")
+
+
+def write_secret(path, text):
+    fd = os.open(path, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600)
+    with os.fdopen(fd, "w") as f:
+        f.write(text)
+    os.chmod(path, 0o600)
+
+
+# --------------------------------------------------------------------------
+# Temporary folders and the server, removed and stopped whatever happens.
+
+class Cleanup:
+    def __init__(self):
+        self.folders = []
+        self.groups = []  # process group ids of the servers we started
+        self.done = False
+
+    def run(self):
+        if self.done:
+            return
+        self.done = True
+        for pgid in self.groups:
+            stop_group(pgid)
+        for folder in self.folders:
+            shutil.rmtree(folder, ignore_errors=True)
+
+
+CLEANUP = Cleanup()
+atexit.register(CLEANUP.run)
+
+
+def stop_group(pgid, timeout=5.0):
+    try:
+        os.killpg(pgid, signal.SIGTERM)
+    except ProcessLookupError:
+        return
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        try:
+            pid, _ = os.waitpid(pgid, os.WNOHANG)
+        except ChildProcessError:
+            pid = pgid
+        if pid == pgid:
+            break
+        time.sleep(0.05)
+    try:
+        os.killpg(pgid, signal.SIGKILL)  # session processes left behind
+    except ProcessLookupError:
+        pass
+    try:
+        os.waitpid(pgid, 0)
+    except ChildProcessError:
+        pass
+
+
+def on_terminate(signum, frame):
+    raise SystemExit(128 + signum)
+
+
+class Vsftpd:
+    """vsftpd on 127.0.0.1 at a free port, with a root under `top`."""
+
+    def __init__(self, top):
+        self.work = os.path.join(top, "server")
+        self.root = os.path.join(top, "root")
+        os.makedirs(self.work)
+        os.makedirs(self.root)
+        os.chmod(self.work, 0o755)
+        os.chmod(self.root, 0o755)
+        self.log = os.path.join(self.work, "vsftpd.log")
+        self.port = 0
+        self.proc = None
+
+    def _account_files(self):
+        os.makedirs("/var/run/vsftpd/empty", exist_ok=True)
+        with open("/etc/passwd") as f:
+            passwd = f.read()
+        if passwd and not passwd.endswith("\n"):
+            passwd += "\n"
+        passwd += USER + ":x:0:0:test account:/:/bin/sh\n"
+        files = {
+            "passwd": (passwd, "/etc/passwd"),
+            "shadow": (USER + ":" + PASSWORD_HASH + ":19000:0:99999:7:::\n",
+                       "/etc/shadow"),
+            "pam": ("auth required pam_unix.so nodelay\n"
+                    "account required pam_permit.so\n"
+                    "session required pam_permit.so\n", "/etc/pam.d/vsftpd"),
+        }
+        mounts = []
+        for name, (text, target) in files.items():
+            path = os.path.join(self.work, name)
+            with open(path, "w") as f:
+                f.write(text)
+            if name == "shadow":
+                os.chmod(path, 0o600)
+            mounts.append((path, target))
+        return mounts
+
+    def _config(self, port):
+        return "".join(line + "\n" for line in [
+            "listen=YES", "listen_ipv6=NO", "listen_address=" + HOST,
+            "listen_port=%d" % port, "background=NO", "anonymous_enable=NO",
+            "local_enable=YES", "pam_service_name=vsftpd",
+            "chroot_local_user=YES", "allow_writeable_chroot=YES",
+            "local_root=" + self.root, "write_enable=YES", "local_umask=022",
+            "seccomp_sandbox=NO", "isolate=NO", "isolate_network=NO",
+            "connect_from_port_20=NO", "pasv_enable=YES", "port_enable=YES",
+            "pasv_promiscuous=NO", "port_promiscuous=NO",
+            "ascii_upload_enable=YES", "ascii_download_enable=YES",
+            "hide_ids=NO", "dirmessage_enable=NO", "use_localtime=NO",
+            "delay_failed_login=0", "delay_successful_login=0",
+            "max_clients=0", "max_per_ip=0", "idle_session_timeout=600",
+            "data_connection_timeout=600",
+            "secure_chroot_dir=/var/run/vsftpd/empty", "xferlog_enable=YES",
+            "xferlog_std_format=NO", "log_ftp_protocol=YES",
+            "vsftpd_log_file=" + self.log,
+            "ftpd_banner=vsftpd test server ready.",
+        ])
+
+    def start(self):
+        mounts = self._account_files()
+        conf = os.path.join(self.work, "vsftpd.conf")
+        binds = " && ".join("mount --bind %s %s" % (shlex.quote(a), b)
+                            for a, b in mounts)
+        script = "%s && exec %s %s" % (binds, VSFTPD, shlex.quote(conf))
+        failure = ""
+        for _ in range(5):  # a free port may be taken before vsftpd binds it
+            port = free_port()
+            with open(conf, "w") as f:
+                f.write(self._config(port))
+            os.chmod(conf, 0o600)
+            with open(os.path.join(self.work, "stderr.log"), "wb") as err:
+                self.proc = subprocess.Popen(
+                    ["unshare", "--mount", "--propagation", "private",
+                     "sh", "-c", script],
+                    stdin=subprocess.DEVNULL, stdout=err, stderr=err,
+                    start_new_session=True)
+            CLEANUP.groups.append(self.proc.pid)
+            if wait_for_greeting(port, self.proc, 10.0):
+                self.port = port
+                return
+            stop_group(self.proc.pid)
+            CLEANUP.groups.remove(self.proc.pid)
+            failure = tail(os.path.join(self.work, "stderr.log"))
+        raise BenchError("vsftpd does not answer on 127.0.0.1: " + failure)
+
+    def log_size(self):
+        try:
+            return os.path.getsize(self.log)
+        except FileNotFoundError:
+            return 0
+
+    def settle(self, quiet=0.05, limit=2.0):
+        """Waits until the protocol log has stopped growing for `quiet`
+        seconds, so that the session of the run before has ended."""
+        deadline = time.monotonic() + limit
+        size = self.log_size()
+        while time.monotonic() < deadline:
+            time.sleep(quiet)
+            now = self.log_size()
+            if now == size:
+                return
+            size = now
+
+    def commands_since(self, position):
+        """The command verbs the server logged after `position`."""
+        with open(self.log, "rb") as f:
+            f.seek(position)
+            text = f.read().decode("utf-8", "replace")
+        verbs = []
+        for line in text.splitlines():
+            if "FTP command:" not in line:
+                continue
+            m = re.search(r'FTP command: Client "[^"]*", "([^" ]*)', line)
+            verbs.append(m.group(1).upper() if m else "?")
+        return verbs
+
+
+def free_port():
+    with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as s:
+        s.bind((HOST, 0))
+        return s.getsockname()[1]
+
+
+def wait_for_greeting(port, proc, timeout):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        if proc.poll() is not None:
+            return False
+        try:
+            with socket.create_connection((HOST, port), timeout=2.0) as s:
+                data = b""
+                while b"\n" not in data or not re.search(
+                        rb"^220 ", data, re.M):
+                    chunk = s.recv(4096)
+                    if not chunk:
+                        break
+                    data += chunk
+                if re.search(rb"^220 ", data, re.M):
+                    s.sendall(b"QUIT\r\n")
+                    return True
+        except OSError:
+            pass
+        time.sleep(0.1)
+    return False
+
+
+def tail(path, limit=2000):
+    try:
+        with open(path, "rb") as f:
+            text = f.read().decode("utf-8", "replace")
+    except OSError:
+        return ""
+    return mask(text[-limit:])
+
+
+# --------------------------------------------------------------------------
+# Measured runs
+#
+# Linux carries a process's peak resident memory across execve: a client
+# started straight from this interpreter would report at least the
+# interpreter's own peak as its ru_maxrss. So each client is started by a
+# small shell that forks it and exits at once; this process, a child
+# subreaper, inherits the client and collects its own rusage with wait4.
+
+PR_SET_CHILD_SUBREAPER = 36
+LAUNCHER = 'o=$1 e=$2; shift 2; "$@" </dev/null >"$o" 2>"$e" & echo $!'
+
+
+def become_subreaper():
+    libc = ctypes.CDLL(None, use_errno=True)
+    if libc.prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0) != 0:
+        raise BenchError("prctl(PR_SET_CHILD_SUBREAPER): %s"
+                         % os.strerror(ctypes.get_errno()))
+
+
+def spawn_and_wait(argv, env, cwd, out_path, err_path):
+    """Runs argv to its end; returns its pid, wait status and rusage."""
+    shell = subprocess.Popen(["/bin/sh", "-c", LAUNCHER, "sh", out_path,
+                              err_path] + argv, stdin=subprocess.DEVNULL,
+                             stdout=subprocess.PIPE, env=env, cwd=cwd)
+    text = shell.stdout.read()
+    shell.stdout.close()
+    shell.wait()
+    try:
+        pid = int(text)
+    except ValueError:
+        raise BenchError("cannot start %s" % argv[0])
+    try:
+        # The shell has ended: its child is ours now.
+        _, status, usage = os.wait4(pid, 0)
+    except BaseException:
+        try:
+            os.kill(pid, signal.SIGKILL)
+            os.waitpid(pid, 0)
+        except OSError:
+            pass
+        raise
+    return pid, status, usage
+
+
+# --------------------------------------------------------------------------
+# Data
+
+def make_binary(path, size):
+    """Pseudo-random bytes: one random MiB, each copy stamped with its index."""
+    block = bytearray(os.urandom(MIB))
+    with open(path, "wb") as f:
+        for i in range(size // MIB):
+            block[0:8] = i.to_bytes(8, "little")
+            f.write(block)
+        f.write(block[:size % MIB])
+
+
+def make_text(path, size):
+    """Printable lines of 40 to 80 characters ended by LF, each MiB stamped."""
+    rng = os.urandom(MIB)
+    alphabet = (b"abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                b"0123456789 .,;:-_+=()")
+    chars = bytes(alphabet[b % len(alphabet)] for b in rng)
+    lines = []
+    used = 0
+    pos = 0
+    while MIB - used > 200:
+        n = 40 + rng[pos % MIB] % 41
+        lines.append(chars[pos:pos + n] + b"\n")
+        used += n + 1
+        pos += n
+    lines.append(chars[pos:pos + MIB - used - 1] + b"\n")
+    block = bytearray(b"".join(lines))
+    assert len(block) == MIB
+    with open(path, "wb") as f:
+        for i in range(size // MIB):
+            block[0:12] = b"%011d:" % i
+            f.write(block)
+
+
+def make_folder(path, entries):
+    os.makedirs(path)
+    for i in range(entries):
+        os.close(os.open(os.path.join(path, "f%07d" % i),
+                         os.O_WRONLY | os.O_CREAT, 0o644))
+
+
+# --------------------------------------------------------------------------
+# Clients
+
+class Files:
+    """Where a file lives: the local source (`src/NAME`), the copy the server
+    offers for download (`root/NAME`, a hard link to the source), the local
+    name an upload is made from (`up/up-NAME`, another hard link, since some
+    clients name the remote file after the local one) and its remote target
+    (`root/up-NAME`)."""
+
+    def __init__(self, bench, name, size, text):
+        self.name = name
+        self.size = size
+        self.text = text
+        self.src = os.path.join(bench.top, "src", name)
+        self.up_name = "up-" + name
+        self.up_local = os.path.join(bench.top, "up", self.up_name)
+        self.up_target = os.path.join(bench.server.root, self.up_name)
+
+
+class Client:
+    """One client: how it uploads, downloads or lists, as an argument list."""
+
+    def __init__(self, name, label, argv, env=None):
+        self.name = name
+        self.label = label
+        self.argv = argv  # argv(op, files, outdir) -> list
+        self.env = env
+
+
+class Bench:
+    def __init__(self, args):
+        self.args = args
+        self.build = os.path.abspath(args.build)
+        self.top = tempfile.mkdtemp(dir="/dev/shm", prefix="zorvex-compare-")
+        CLEANUP.folders.append(self.top)
+        os.chmod(self.top, 0o755)
+        for sub in ("src", "up", "dl", "run", "home"):
+            os.makedirs(os.path.join(self.top, sub))
+        self.secret = os.path.join(self.top, "secret")
+        os.makedirs(self.secret, mode=0o700)
+        self.server = Vsftpd(self.top)
+        self.clients = {}
+        self.shown = set()
+        self.results = []  # one entry per case and operation
+        self.targets = []
+
+    # -- clients ---------------------------------------------------------
+
+    def setup_clients(self):
+        port = self.server.port
+        url = "ftp://%s:%d/" % (HOST, port)
+        exe = os.path.join(self.build, "app", "zorvexrun")
+        list_exe = os.path.join(self.build, "bench", "list_bench")
+        for path in (exe, list_exe):
+            if not os.access(path, os.X_OK):
+                raise BenchError("not built: " + path)
+        env = dict(os.environ, HOME=os.path.join(self.top, "home"),
+                   LC_ALL="C.UTF-8")
+        env.pop("TERM", None)
+
+        ours = {}
+        for mode, flag in (("binary", 1), ("ascii", 0)):
+            folder = os.path.join(self.top, "ours-" + mode)
+            os.makedirs(folder)
+            shutil.copy2(exe, os.path.join(folder, "zorvexrun"))
+            write_secret(os.path.join(folder, "zorvex"),
+                         "%s:%d,%s,%s,%d,1,\r\n" % (HOST, port, USER, PASSWORD,
+                                                    flag))
+            ours[mode] = os.path.join(folder, "zorvexrun")
+
+        def ours_argv(mode):
+            def argv(op, f, outdir):
+                if op == "put":
+                    return [ours[mode], "/p", "%s,/%s" % (f.up_local, f.up_name)]
+                return [ours[mode], "/g /%s,%s/" % (f.name, outdir)]
+            return argv
+
+        netrc = os.path.join(self.secret, "netrc")
+        write_secret(netrc, "machine %s login %s password %s\n"
+                     % (HOST, USER, PASSWORD))
+
+        def curl_argv(ascii_mode):
+            def argv(op, f, outdir):
+                a = ["curl", "-sS", "--netrc-file", netrc]
+                if ascii_mode:
+                    a.append("--use-ascii")
+                if op == "put":
+                    return a + ["-T", f.up_local, url + f.up_name]
+                return a + ["-o", os.path.join(outdir, f.name), url + f.name]
+            return argv
+
+        def lftp_argv(op, f, outdir):
+            script = os.path.join(self.secret, "lftp-%s-%s" % (op, f.name))
+            if op == "put":
+                action = "put %s -o /%s" % (f.up_local, f.up_name)
+            else:
+                action = "get /%s -o %s" % (f.name,
+                                            os.path.join(outdir, f.name))
+            write_secret(script, "set ftp:ssl-allow no\n"
+                         "set net:max-retries 1\n"
+                         "set cmd:fail-exit yes\n"
+                         "open -u %s,%s ftp://%s:%d\n%s\n"
+                         % (USER, PASSWORD, HOST, port, action))
+            return ["lftp", "-f", script]
+
+        login = os.path.join(self.secret, "ncftp-login")
+        write_secret(login, "host %s\nuser %s\npass %s\n"
+                     % (HOST, USER, PASSWORD))
+
+        def ncftp_argv(op, f, outdir):
+            # -V: no progress meter; ncftpget -Z: no resume of a partial file.
+            # With -f the host comes from the login file, not the arguments.
+            if op == "put":
+                return ["ncftpput", "-V", "-f", login, "-P", str(port), "/",
+                        f.up_local]
+            return ["ncftpget", "-V", "-Z", "-f", login, "-P", str(port),
+                    outdir, "/" + f.name]
+
+        password_file = os.path.join(self.secret, "password")
+        write_secret(password_file, PASSWORD + "\n")
+
+        def list_argv(op, f, outdir):
+            return [list_exe, HOST, str(port), USER, password_file, "/big"]
+
+        def curl_list_argv(op, f, outdir):
+            return ["curl", "-sS", "--netrc-file", netrc, "-o",
+                    outdir or "/dev/null", url + "big/"]
+
+        for client in (
+                Client("ours", "zorvexrun", ours_argv("binary"), env),
+                Client("ours_ascii", "zorvexrun ASCII", ours_argv("ascii"), env),
+                Client("curl", "curl", curl_argv(False), env),
+                Client("curl_ascii", "curl --use-ascii", curl_argv(True), env),
+                Client("lftp", "lftp", lftp_argv, env),
+                Client("ncftp", "ncftpput/ncftpget", ncftp_argv, env),
+                Client("list_bench", "list_bench", list_argv, env),
+                Client("curl_list", "curl (list)", curl_list_argv, env)):
+            self.clients[client.name] = client
+
+    def show_command(self, client, op, argv):
+        if (client.name, op) in self.shown:
+            return
+        self.shown.add((client.name, op))
+        print("    %-17s %s" % (client.label + ":", mask(shlex.join(argv))))
+        if client.name == "lftp":
+            with open(argv[-1]) as f:
+                for line in f.read().splitlines():
+                    print("    %-17s   | %s" % ("", mask(line)))
+
+    # -- one run -----------------------------------------------------------
+
+    def run(self, client_name, op, files, full_check=False, count=False,
+            list_out=None):
+        """Runs one client once; returns its figures after checking the
+        result. `op` is put, get or list."""
+        client = self.clients[client_name]
+        outdir = None
+        target = None
+        if op == "put":
+            target = files.up_target
+        elif op == "get":
+            outdir = os.path.join(self.top, "dl", client_name)
+            os.makedirs(outdir, exist_ok=True)
+            target = os.path.join(outdir, files.name)
+        else:
+            outdir = list_out
+        if target is not None and os.path.lexists(target):
+            os.unlink(target)
+        argv = client.argv(op, files, outdir)
+        self.show_command(client, op, argv)
+        rundir = os.path.join(self.top, "run")
+        out_path = os.path.join(rundir, "stdout")
+        err_path = os.path.join(rundir, "stderr")
+        position = self.server.log_size()
+        start = time.perf_counter()
+        pid, status, usage = spawn_and_wait(argv, client.env, rundir,
+                                            out_path, err_path)
+        wall = time.perf_counter() - start
+        returncode = os.waitstatus_to_exitcode(status)
+        self.server.settle()
+        result = {
+            "wall_s": wall,
+            "cpu_s": usage.ru_utime + usage.ru_stime,
+            "rss_kib": usage.ru_maxrss,
+        }
+        what = "%s %s %s" % (client.label, op, files.name if files else "")
+        if returncode != 0:
+            raise BenchError("%s: exit status %d\n%s" % (
+                what, returncode, tail(err_path)))
+        if count:
+            result["commands"] = self.server.commands_since(position)
+        self.check(client_name, op, files, target, out_path, list_out,
+                   full_check, what)
+        return result
+
+    def check(self, client_name, op, files, target, out_path, list_out,
+              full_check, what):
+        if op == "list":
+            if client_name == "list_bench":
+                with open(out_path) as f:
+                    text = f.read()
+                m = re.match(r"(\d+) entries", text)
+                if not m or int(m.group(1)) != self.entries:
+                    raise BenchError("%s: listed %r, expected %d entries"
+                                     % (what, text.strip(), self.entries))
+            elif list_out:
+                with open(list_out, "rb") as f:
+                    n = sum(1 for line in f if line.strip())
+                if n != self.entries:
+                    raise BenchError("%s: %d lines, expected %d"
+                                     % (what, n, self.entries))
+            return
+        if not os.path.exists(target):
+            raise BenchError("%s: %s was not written" % (what, target))
+        size = os.path.getsize(target)
+        if size != files.size:
+            raise BenchError("%s: %d bytes, expected %d"
+                             % (what, size, files.size))
+        if full_check and not filecmp.cmp(target, files.src, shallow=False):
+            raise BenchError("%s: the content differs from the source" % what)
+
+    # -- schedules -----------------------------------------------------------
+
+    def paired(self, case, op, files, pairs, reps, count=False,
+               list_out=None, title=""):
+        """A warm-up run of every client (content checked in full), then
+        `reps` repetitions in which each pair runs back to back, the order
+        alternating between repetitions. Returns the case's record."""
+        names = []
+        for a, b in pairs:
+            for n in (a, b):
+                if n not in names:
+                    names.append(n)
+        record = {"case": case, "op": op, "title": title,
+                  "bytes": files.size if files else 0, "reps": reps,
+                  "clients": {n: [] for n in names},
+                  "warmup": {}, "pairs": []}
+        print("  %s" % title)
+        for n in names:
+            record["warmup"][n] = self.run(n, op, files, full_check=True,
+                                           count=count, list_out=list_out)
+        ratios = {(a, b): [] for a, b in pairs}
+        for rep in range(reps):
+            for a, b in pairs:
+                order = (a, b) if rep % 2 == 0 else (b, a)
+                got = {}
+                for n in order:
+                    got[n] = self.run(n, op, files, count=count)
+                    record["clients"][n].append(got[n])
+                ratios[(a, b)].append(got[b]["wall_s"] / got[a]["wall_s"])
+        for (a, b), values in ratios.items():
+            record["pairs"].append({"base": a, "other": b, "ratios": values})
+        self.results.append(record)
+        print_record(record, self.clients)
+        return record
+
+
+# --------------------------------------------------------------------------
+# Figures
+
+def summary(runs, size):
+    walls = [r["wall_s"] for r in runs]
+    cpus = [r["cpu_s"] for r in runs]
+    rss = [r["rss_kib"] for r in runs]
+    wall = statistics.median(walls)
+    return {
+        "runs": len(runs),
+        "wall_median_s": wall, "wall_min_s": min(walls),
+        "wall_max_s": max(walls),
+        "mib_s_median": size / MIB / wall if size else None,
+        "cpu_median_s": statistics.median(cpus), "cpu_min_s": min(cpus),
+        "cpu_max_s": max(cpus),
+        "rss_median_kib": statistics.median(rss), "rss_max_kib": max(rss),
+    }
+
+
+def ratio_summary(values):
+    return {"median": statistics.median(values), "min": min(values),
+            "max": max(values), "n": len(values)}
+
+
+def finish_record(record):
+    record["summary"] = {n: summary(runs, record["bytes"])
+                         for n, runs in record["clients"].items() if runs}
+    for pair in record["pairs"]:
+        pair.update(ratio_summary(pair["ratios"]))
+
+
+def print_record(record, clients):
+    finish_record(record)
+    header = ("    %-18s %4s %22s %9s %16s %9s  %s"
+              % ("client", "runs", "wall s med [min-max]", "MiB/s",
+                 "CPU s med [max]", "RSS KiB", "ratio other/base med [min-max]"))
+    print(header)
+    for name, s in record["summary"].items():
+        ratio = ""
+        for pair in record["pairs"]:
+            if pair["other"] == name:
+                ratio = "%5.2f [%4.2f-%4.2f] vs %s" % (
+                    pair["median"], pair["min"], pair["max"],
+                    clients[pair["base"]].label)
+        mibs = ("%9.1f" % s["mib_s_median"] if record["bytes"] >= MIB
+                else "%9s" % "-")
+        print("    %-18s %4d %8.3f [%5.3f-%5.3f] %s %7.3f [%6.3f] %9d  %s"
+              % (clients[name].label, s["runs"], s["wall_median_s"],
+                 s["wall_min_s"], s["wall_max_s"], mibs, s["cpu_median_s"],
+                 s["cpu_max_s"], s["rss_median_kib"], ratio))
+    sys.stdout.flush()
+
+
+def command_line(args):
+    try:
+        return subprocess.run(args, capture_output=True, text=True,
+                              timeout=10, stdin=subprocess.DEVNULL).stdout
+    except (OSError, subprocess.SubprocessError):
+        return ""
+
+
+def package_version(name):
+    out = command_line(["dpkg-query", "-W", "-f=${Version}", name])
+    return out.strip() or "not installed"
+
+
+def machine(build):
+    info = {}
+    try:
+        with open("/proc/cpuinfo") as f:
+            for line in f:
+                if line.startswith("model name"):
+                    info["cpu"] = line.split(":", 1)[1].strip()
+                    break
+    except OSError:
+        pass
+    info["cores"] = os.cpu_count()
+    try:
+        with open("/proc/meminfo") as f:
+            for line in f:
+                if line.startswith("MemTotal:"):
+                    info["memory_mib"] = int(line.split()[1]) // 1024
+    except OSError:
+        pass
+    info["kernel"] = platform.release()
+    try:
+        with open("/etc/debian_version") as f:
+            info["debian"] = f.read().strip()
+    except OSError:
+        info["debian"] = "unknown"
+    for name in ("vsftpd", "curl", "lftp", "ncftp"):
+        info[name] = package_version(name)
+    compiler = ""
+    try:
+        with open(os.path.join(build, "CMakeCache.txt")) as f:
+            for line in f:
+                if line.startswith("CMAKE_CXX_COMPILER:"):
+                    compiler = line.split("=", 1)[1].strip()
+                elif line.startswith("CMAKE_BUILD_TYPE:"):
+                    info["build_type"] = line.split("=", 1)[1].strip()
+    except OSError:
+        pass
+    if compiler:
+        lines = command_line([compiler, "--version"]).splitlines()
+        info["compiler"] = lines[0] if lines else compiler
+    here = os.path.dirname(os.path.abspath(__file__))
+    commit = command_line(["git", "-C", here, "rev-parse", "--short",
+                               "HEAD"]).strip()
+    dirty = command_line(["git", "-C", here, "status", "--porcelain",
+                              "--untracked-files=no"]).strip()
+    info["commit"] = commit + (" (with local changes)" if dirty else "")
+    return info
+
+
+# --------------------------------------------------------------------------
+# Targets
+
+def target(bench, case, name, figure, limit, passed):
+    bench.targets.append({"case": case, "target": name, "figure": figure,
+                          "limit": limit, "pass": bool(passed)})
+    print("  %s  case %d: %s: %s (limit %s)"
+          % ("PASS" if passed else "FAIL", case, name, figure, limit))
+
+
+def pair_of(record, base, other):
+    for pair in record["pairs"]:
+        if pair["base"] == base and pair["other"] == other:
+            return pair
+    return None
+
+
+def check_speed(bench, case, record):
+    s = record["summary"]
+    fastest = min(PEERS, key=lambda p: s[p]["wall_median_s"])
+    ratio = pair_of(record, OURS, fastest)["median"]
+    target(bench, case, "%s: fastest peer (%s) / ours, paired median"
+           % (record["op"], fastest), "%.2f" % ratio, ">= 1.00", ratio >= 1.0)
+    return fastest
+
+
+# --------------------------------------------------------------------------
+
+def main():
+    parser = argparse.ArgumentParser(
+        description="Compare zorvexrun with curl, lftp and ncftp on loopback.")
+    parser.add_argument("--build", default="build-bench",
+                        help="the build folder with app/zorvexrun and "
+                             "bench/list_bench (default build-bench)")
+    parser.add_argument("--out", help="folder for the JSON and CSV results "
+                                      "(default BUILD/results)")
+    parser.add_argument("--cases", default="1,2,3,4,5",
+                        help="comma-separated case numbers (default all)")
+    parser.add_argument("--reps", type=int,
+                        help="repetitions for every case (default 5 for the "
+                             "large cases and the listing, 20 for small files)")
+    parser.add_argument("--quick", action="store_true",
+                        help="sizes 16 times smaller and fewer repetitions, "
+                             "for a fast check that everything runs")
+    args = parser.parse_args()
+    try:
+        cases = sorted({int(c) for c in args.cases.split(",") if c.strip()})
+    except ValueError:
+        parser.error("--cases takes numbers 1 to 5")
+    if not cases or any(c < 1 or c > 5 for c in cases):
+        parser.error("--cases takes numbers 1 to 5")
+    if args.reps is not None and args.reps < 1:
+        parser.error("--reps must be at least 1")
+    if os.geteuid() != 0:
+        sys.exit("compare.py must run as root: vsftpd logs its account in "
+                 "within a mount namespace of its own")
+    for tool in ("unshare", "curl", "lftp", "ncftpput", "ncftpget"):
+        if shutil.which(tool) is None:
+            sys.exit("compare.py needs %s (bash scripts/bench.sh installs it)"
+                     % tool)
+    if not os.access(VSFTPD, os.X_OK):
+        sys.exit("compare.py needs %s" % VSFTPD)
+
+    signal.signal(signal.SIGTERM, on_terminate)
+    become_subreaper()
+    signal.signal(signal.SIGHUP, on_terminate)
+    try:
+        return run_all(args, cases)
+    except BenchError as e:
+        print("compare.py: %s" % mask(str(e)), file=sys.stderr)
+        return 1
+    except KeyboardInterrupt:
+        print("compare.py: interrupted", file=sys.stderr)
+        return 130
+    finally:
+        CLEANUP.run()
+
+
+def run_all(args, cases):
+    shrink = 16 if args.quick else 1
+    big = 1024 * MIB // shrink
+    text = 256 * MIB // shrink
+    entries = 100000 // shrink
+    reps_large = args.reps or (2 if args.quick else 5)
+    reps_small = args.reps or (5 if args.quick else 20)
+
+    bench = Bench(args)
+    bench.entries = entries
+    info = machine(bench.build)
+    print("Machine")
+    for key, value in info.items():
+        print("  %-11s %s" % (key, value))
+
+    src = os.path.join(bench.top, "src")
+    files = {}
+    started = time.perf_counter()
+
+    def add(name, size, is_text=False):
+        f = Files(bench, name, size, is_text)
+        (make_text if is_text else make_binary)(f.src, size)
+        os.link(f.src, os.path.join(bench.server.root, name))
+        os.link(f.src, f.up_local)
+        files[name] = f
+        return f
+
+    if 1 in cases or 4 in cases:
+        add("big.bin", big)
+    if 2 in cases:
+        add("text.txt", text, is_text=True)
+    if 3 in cases:
+        add("small.bin", 1024)
+    if 4 in cases:
+        add("mid.bin", MIB)
+    if 5 in cases:
+        make_folder(os.path.join(bench.server.root, "big"), entries)
+    print("Data under %s made in %.1f s" % (src, time.perf_counter() - started))
+
+    bench.server.start()
+    print("vsftpd on %s:%d, root %s" % (HOST, bench.server.port,
+                                        bench.server.root))
+    bench.setup_clients()
+    print("Commands (one process per transfer):")
+
+    peer_pairs = [(OURS, p) for p in PEERS]
+    by_case = {}
+    if 1 in cases:
+        f = files["big.bin"]
+        print("\nCase 1: %d MiB binary file, every client" % (f.size // MIB))
+        for op in ("put", "get"):
+            rec = bench.paired(1, op, f, peer_pairs, reps_large,
+                               title="%s %d MiB binary" % (op, f.size // MIB))
+            by_case[(1, op)] = rec
+    if 2 in cases:
+        f = files["text.txt"]
+        print("\nCase 2: %d MiB text file (LF), ASCII against binary"
+              % (f.size // MIB))
+        for op in ("put", "get"):
+            by_case[(2, op)] = bench.paired(
+                2, op, f, [(OURS, "ours_ascii"), ("ours_ascii", "curl_ascii")],
+                reps_large, title="%s %d MiB text" % (op, f.size // MIB))
+    if 3 in cases:
+        f = files["small.bin"]
+        print("\nCase 3: 1 KiB file, whole process, commands sent")
+        for op in ("put", "get"):
+            by_case[(3, op)] = bench.paired(3, op, f, peer_pairs, reps_small,
+                                            count=True,
+                                            title="%s 1 KiB" % op)
+    if 4 in cases:
+        print("\nCase 4: peak resident memory, zorvexrun and curl")
+        for name in ("mid.bin", "big.bin"):
+            f = files[name]
+            for op in ("put", "get"):
+                if name == "big.bin" and (1, op) in by_case:
+                    by_case[(4, op, name)] = by_case[(1, op)]
+                    print("  %s %d MiB: taken from case 1" % (op, f.size // MIB))
+                    continue
+                reps = reps_small if f.size <= MIB else reps_large
+                by_case[(4, op, name)] = bench.paired(
+                    4, op, f, [(OURS, "curl")], reps,
+                    title="%s %d MiB" % (op, f.size // MIB))
+    if 5 in cases:
+        print("\nCase 5: listing a folder of %d entries" % entries)
+        listing = os.path.join(bench.top, "run", "listing")
+        by_case[5] = bench.paired(5, "list", None,
+                                  [("list_bench", "curl_list")], reps_large,
+                                  list_out=listing,
+                                  title="list %d entries" % entries)
+
+    print("\nTargets")
+    if 1 in cases:
+        for op in ("put", "get"):
+            rec = by_case[(1, op)]
+            check_speed(bench, 1, rec)
+            s = rec["summary"]
+            ours, curl = s[OURS]["cpu_median_s"], s["curl"]["cpu_median_s"]
+            target(bench, 1, "%s: our CPU / curl's CPU, medians" % op,
+                   "%.3f s / %.3f s = %.2f" % (ours, curl, ours / curl),
+                   "<= 0.50", ours <= 0.5 * curl)
+    if 2 in cases:
+        for op in ("put", "get"):
+            r = pair_of(by_case[(2, op)], OURS, "ours_ascii")["median"]
+            target(bench, 2, "%s: ours ASCII / ours binary, paired median"
+                   % op, "%.2f" % r, "<= 1.50", r <= 1.5)
+    if 3 in cases:
+        for op in ("put", "get"):
+            rec = by_case[(3, op)]
+            counts = {}
+            print("  commands, %s 1 KiB:" % op)
+            for name in (OURS,) + PEERS:
+                seen = [tuple(r["commands"]) for r in rec["clients"][name]]
+                seen.append(tuple(rec["warmup"][name]["commands"]))
+                counts[name] = max(len(c) for c in seen)
+                verbs = max(seen, key=len)
+                varies = "" if len(set(seen)) == 1 else " (varies between runs)"
+                print("    %-18s %2d  %s%s" % (bench.clients[name].label,
+                                               counts[name], " ".join(verbs),
+                                               varies))
+            rec["commands"] = {n: {"count": counts[n],
+                                   "verbs": list(max(
+                                       [tuple(r["commands"]) for r in
+                                        rec["clients"][n]], key=len))}
+                               for n in counts}
+            fewest = min(counts[p] for p in PEERS)
+            target(bench, 3, "%s: our commands < every peer's" % op,
+                   "%d vs %s" % (counts[OURS], ", ".join(
+                       "%s %d" % (p, counts[p]) for p in PEERS)),
+                   "< %d" % fewest, counts[OURS] < fewest)
+            check_speed(bench, 3, rec)
+    if 4 in cases:
+        for op in ("put", "get"):
+            for name in ("mid.bin", "big.bin"):
+                s = by_case[(4, op, name)]["summary"]
+                ours, curl = s[OURS]["rss_max_kib"], s["curl"]["rss_max_kib"]
+                target(bench, 4, "%s %d MiB: our peak RSS / curl's"
+                       % (op, files[name].size // MIB),
+                       "%d KiB / %d KiB = %.2f" % (ours, curl, ours / curl),
+                       "<= 0.50", ours <= 0.5 * curl)
+            small = by_case[(4, op, "mid.bin")]["summary"][OURS]["rss_max_kib"]
+            large = by_case[(4, op, "big.bin")]["summary"][OURS]["rss_max_kib"]
+            target(bench, 4, "%s: our peak RSS, %d MiB / 1 MiB"
+                   % (op, files["big.bin"].size // MIB),
+                   "%d KiB / %d KiB = %.3f" % (large, small, large / small),
+                   "<= 1.10", large <= 1.1 * small)
+    if 5 in cases:
+        r = pair_of(by_case[5], "list_bench", "curl_list")["median"]
+        target(bench, 5, "curl / ours, paired median", "%.2f" % r,
+               ">= %.2f (ours <= 1.1 x curl)" % (1 / 1.1), r >= 1 / 1.1)
+
+    write_results(bench, args, info, cases)
+    failed = [t for t in bench.targets if not t["pass"]]
+    print("\n%d of %d targets met" % (len(bench.targets) - len(failed),
+                                      len(bench.targets)))
+    return 0
+
+
+def write_results(bench, args, info, cases):
+    out = os.path.abspath(args.out or os.path.join(bench.build, "results"))
+    os.makedirs(out, exist_ok=True)
+    document = {
+        "machine": info,
+        "settings": {"cases": cases, "quick": args.quick, "reps": args.reps,
+                     "server": "vsftpd on 127.0.0.1, root on tmpfs (/dev/shm)"},
+        "results": bench.results,
+        "targets": bench.targets,
+    }
+    with open(os.path.join(out, "compare.json"), "w") as f:
+        json.dump(document, f, indent=1)
+    fields = ["case", "op", "title", "client", "runs", "wall_median_s",
+              "wall_min_s", "wall_max_s", "mib_s_median", "cpu_median_s",
+              "cpu_min_s", "cpu_max_s", "rss_median_kib", "rss_max_kib",
+              "ratio_base", "ratio_median", "ratio_min", "ratio_max",
+              "commands", "verbs"]
+    with open(os.path.join(out, "compare.csv"), "w", newline="") as f:
+        w = csv.DictWriter(f, fieldnames=fields)
+        w.writeheader()
+        for rec in bench.results:
+            for name, s in rec["summary"].items():
+                row = {"case": rec["case"], "op": rec["op"],
+                       "title": rec["title"],
+                       "client": bench.clients[name].label}
+                row.update({k: s[k] for k in fields if k in s})
+                for pair in rec["pairs"]:
+                    if pair["other"] == name:
+                        row.update({
+                            "ratio_base": bench.clients[pair["base"]].label,
+                            "ratio_median": pair["median"],
+                            "ratio_min": pair["min"],
+                            "ratio_max": pair["max"]})
+                cmds = rec.get("commands", {}).get(name)
+                if cmds:
+                    row["commands"] = cmds["count"]
+                    row["verbs"] = " ".join(cmds["verbs"])
+                w.writerow(row)
+    with open(os.path.join(out, "targets.csv"), "w", newline="") as f:
+        w = csv.DictWriter(f, fieldnames=["case", "target", "figure", "limit",
+                                          "pass"])
+        w.writeheader()
+        for t in bench.targets:
+            w.writerow(t)
+    print("\nResults: %s/compare.json, compare.csv, targets.csv" % out)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
