@@ -4,6 +4,7 @@
 #ifndef ZORVEX_INET_LINE_ENDS_H_
 #define ZORVEX_INET_LINE_ENDS_H_
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -12,6 +13,11 @@ namespace inet {
 // Upload: a bare LF becomes CR LF; an existing CR LF and a lone CR stay.
 class LfToCrlf {
  public:
+  // The most bytes Convert writes for `size` bytes of input.
+  static constexpr size_t MaxOutput(size_t size) { return 2 * size; }
+  // Writes the converted chunk to `out` (MaxOutput(size) bytes of room);
+  // returns the number of bytes written.
+  size_t Convert(const char* in, size_t size, char* out);
   // Appends the converted chunk to *out.
   void Convert(std::string_view in, std::string* out);
 
@@ -22,8 +28,12 @@ class LfToCrlf {
 // Download: CR LF becomes LF; a CR that no LF follows stays.
 class CrlfToLf {
  public:
-  // Appends the converted chunk to *out. A CR at the end of the chunk is held
-  // back until the next chunk shows whether an LF follows.
+  static constexpr size_t MaxOutput(size_t size) { return size + 1; }
+  // Writes the converted chunk to `out` (MaxOutput(size) bytes of room);
+  // returns the number of bytes written. A CR at the end of the chunk is
+  // held back until the next chunk shows whether an LF follows.
+  size_t Convert(const char* in, size_t size, char* out);
+  // Appends the converted chunk to *out.
   void Convert(std::string_view in, std::string* out);
   // Appends a CR still held back at the end of the stream.
   void Finish(std::string* out);

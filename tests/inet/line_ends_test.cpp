@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 
 namespace inet {
@@ -61,6 +62,46 @@ TEST(LineEndsTest, CrAtTheEndOfOneChunkAndLfAtTheStartOfTheNext) {
   up.Convert("\nnext", &out);
   up.Convert("\n", &out);
   EXPECT_EQ(out, "line\r\nnext\r\n");
+}
+
+// Byte-at-a-time forms of the two rules, to check the block-wise conversion
+// against.
+std::string ReferenceUpload(const std::string& in) {
+  std::string out;
+  for (size_t i = 0; i < in.size(); ++i) {
+    if (in[i] == '\n' && (i == 0 || in[i - 1] != '\r')) out += '\r';
+    out += in[i];
+  }
+  return out;
+}
+
+std::string ReferenceDownload(const std::string& in) {
+  std::string out;
+  for (size_t i = 0; i < in.size(); ++i)
+    if (!(in[i] == '\r' && i + 1 < in.size() && in[i + 1] == '\n')) out += in[i];
+  return out;
+}
+
+TEST(LineEndsTest, LongTextCutAnywhereMatchesTheByteRules) {
+  // Runs of plain text longer and shorter than a block, with CR, LF and CR LF
+  // at every offset, including block edges and chunk edges.
+  std::string text;
+  uint32_t x = 12345;
+  for (int i = 0; i < 20000; ++i) {
+    x = x * 1103515245u + 12345u;
+    const uint32_t r = (x >> 16) % 64;
+    if (r < 4) text += "\r\n";
+    else if (r < 6) text += '\n';
+    else if (r < 7) text += '\r';
+    else text += static_cast<char>('a' + r % 26);
+  }
+  const std::string up = ReferenceUpload(text);
+  const std::string down = ReferenceDownload(text);
+  for (size_t chunk : {1u, 15u, 16u, 17u, 31u, 4096u, 100000u}) {
+    SCOPED_TRACE(chunk);
+    EXPECT_TRUE(Upload(text, chunk) == up);
+    EXPECT_TRUE(Download(text, chunk) == down);
+  }
 }
 
 TEST(LineEndsTest, RoundTripRestoresLfText) {
