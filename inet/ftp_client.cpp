@@ -32,6 +32,8 @@
 #include "inet/last_error.h"
 #include "inet/line_ends.h"
 #include "inet/listing.h"
+#include "inet/local_file.h"
+#include "inet/file_transfer.h"
 #include "inet/message_table.h"
 #include "inet/reply.h"
 #include "inet/socket.h"
@@ -41,6 +43,8 @@ namespace inet {
 namespace {
 
 constexpr size_t kTransferBuffer = 64 * 1024;
+// ASCII transfers convert every byte; larger chunks mean fewer system calls.
+constexpr size_t kAsciiBuffer = 256 * 1024;
 // Preliminary (1xx) replies tolerated before the reply that ends a command.
 constexpr int kMaxPreliminary = 16;
 constexpr BOOL kTrue = 1;
@@ -64,79 +68,6 @@ std::optional<std::string> WireText(const char* ansi) {
   std::string text = FromAnsi(ansi);
   if (text.find_first_of("\r\n") != std::string::npos) return std::nullopt;
   return text;
-}
-
-// Local file errors.
-DWORD FileErrno(int err, DWORD otherwise) {
-  switch (err) {
-    case ENOENT:
-      return ERROR_FILE_NOT_FOUND;
-    case ENOTDIR:
-      return ERROR_PATH_NOT_FOUND;
-    case EACCES:
-    case EPERM:
-    case EROFS:
-    case EISDIR:
-    case ETXTBSY:
-      return ERROR_ACCESS_DENIED;
-    case ENOSPC:
-    case EDQUOT:
-    case EFBIG:
-      return ERROR_DISK_FULL;
-    case ENAMETOOLONG:
-      return ERROR_FILENAME_EXCED_RANGE;
-    case ENOMEM:
-      return ERROR_NOT_ENOUGH_MEMORY;
-    default:
-      return otherwise;
-  }
-}
-
-std::string ParentOf(const std::string& path) {
-  const size_t slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
-bool IsDirectory(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-// The process umask, read without changing it where the system allows.
-mode_t CurrentUmask() {
-  if (FILE* f = std::fopen("/proc/self/status", "re")) {
-    char line[256];
-    unsigned mask = 0;
-    bool found = false;
-    while (std::fgets(line, sizeof line, f) != nullptr) {
-      if (std::sscanf(line, "Umask: %o", &mask) == 1) {
-        found = true;
-        break;
-      }
-    }
-    std::fclose(f);
-    if (found) return static_cast<mode_t>(mask);
-  }
-  static std::mutex mu;
-  std::lock_guard<std::mutex> lock(mu);
-  const mode_t mask = ::umask(022);
-  ::umask(mask);
-  return mask;
-}
-
-DWORD WriteAll(int fd, const char* data, size_t size) {
-  while (size > 0) {
-    ssize_t n = ::write(fd, data, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return FileErrno(errno, ERROR_WRITE_FAULT);
-    }
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
-  return 0;
 }
 
 void FillFindData(const ListEntry& entry, WIN32_FIND_DATAA* out) {
@@ -609,8 +540,9 @@ BOOL FtpClient::FtpPutFileA(HINTERNET hConnect, const char* lpszLocalFile,
 
   const int io_timeout = conn->options.io_timeout_ms;
   Pump pump = [&](const Reply&, Socket& data) -> DWORD {
-    std::vector<char> buf(kTransferBuffer);
-    std::string converted;
+    if (!ascii) return SendFileData(data, fd, io_timeout);
+    std::vector<char> buf(kAsciiBuffer);
+    std::vector<char> converted(LfToCrlf::MaxOutput(buf.size()));
     LfToCrlf to_crlf;
     for (;;) {
       ssize_t n = ::read(fd, buf.data(), buf.size());
@@ -619,16 +551,10 @@ BOOL FtpClient::FtpPutFileA(HINTERNET hConnect, const char* lpszLocalFile,
         return ERROR_READ_FAULT;
       }
       if (n == 0) return 0;
-      DWORD err;
-      if (ascii) {
-        converted.clear();
-        to_crlf.Convert(std::string_view(buf.data(), static_cast<size_t>(n)),
-                        &converted);
-        err = data.SendAll(converted.data(), converted.size(), io_timeout);
-      } else {
-        err = data.SendAll(buf.data(), static_cast<size_t>(n), io_timeout);
-      }
-      if (err != 0) return err;
+      const size_t size = to_crlf.Convert(buf.data(), static_cast<size_t>(n),
+                                          converted.data());
+      if (DWORD err = data.SendAll(converted.data(), size, io_timeout))
+        return err;
     }
   };
   Reply last;
@@ -704,9 +630,12 @@ BOOL FtpClient::FtpGetFileA(HINTERNET hConnect, const char* lpszRemoteFile,
   uint64_t received = 0;
   const int io_timeout = conn->options.io_timeout_ms;
   Pump pump = [&](const Reply& preliminary, Socket& data) -> DWORD {
-    if (!ascii && !expected) expected = ParseAnnouncedSize(preliminary.text);
-    std::vector<char> buf(kTransferBuffer);
-    std::string converted;
+    if (!ascii) {
+      if (!expected) expected = ParseAnnouncedSize(preliminary.text);
+      return ReceiveFileData(data, fd, io_timeout, &received);
+    }
+    std::vector<char> buf(kAsciiBuffer);
+    std::vector<char> converted(CrlfToLf::MaxOutput(buf.size()));
     CrlfToLf to_lf;
     for (;;) {
       size_t got = 0;
@@ -714,21 +643,12 @@ BOOL FtpClient::FtpGetFileA(HINTERNET hConnect, const char* lpszRemoteFile,
       if (err != 0) return err;
       if (got == 0) break;
       received += got;
-      if (ascii) {
-        converted.clear();
-        to_lf.Convert(std::string_view(buf.data(), got), &converted);
-        err = WriteAll(fd, converted.data(), converted.size());
-      } else {
-        err = WriteAll(fd, buf.data(), got);
-      }
-      if (err != 0) return err;
+      const size_t size = to_lf.Convert(buf.data(), got, converted.data());
+      if ((err = WriteAll(fd, converted.data(), size)) != 0) return err;
     }
-    if (ascii) {
-      converted.clear();
-      to_lf.Finish(&converted);
-      return WriteAll(fd, converted.data(), converted.size());
-    }
-    return 0;
+    std::string rest;
+    to_lf.Finish(&rest);
+    return WriteAll(fd, rest.data(), rest.size());
   };
   Reply last;
   e = conn->Transfer("RETR " + *remote, pump, &last);

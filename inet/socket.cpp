@@ -40,20 +40,6 @@ int WaitUntil(int fd, short events, Clock::time_point deadline) {
   }
 }
 
-DWORD TransferErrno(int err) {
-  switch (err) {
-    case ECONNRESET:
-    case EPIPE:
-      return ERROR_INTERNET_CONNECTION_RESET;
-    case ETIMEDOUT:
-      return ERROR_INTERNET_TIMEOUT;
-    case ENOMEM:
-    case ENOBUFS:
-      return ERROR_NOT_ENOUGH_MEMORY;
-    default:
-      return ERROR_INTERNET_CONNECTION_ABORTED;
-  }
-}
 
 DWORD ConnectErrno(int err) {
   switch (err) {
@@ -221,7 +207,7 @@ DWORD Socket::Accept(int timeout_ms, const Endpoint& allowed_peer,
   for (;;) {
     int ready = WaitUntil(fd_, POLLIN, deadline);
     if (ready == 0) return ERROR_INTERNET_TIMEOUT;
-    if (ready < 0) return TransferErrno(errno);
+    if (ready < 0) return NetworkError(errno);
     Endpoint peer;
     peer.length = sizeof peer.storage;
     int fd = ::accept4(fd_, reinterpret_cast<sockaddr*>(&peer.storage),
@@ -230,7 +216,7 @@ DWORD Socket::Accept(int timeout_ms, const Endpoint& allowed_peer,
       if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR ||
           errno == ECONNABORTED || errno == EPROTO)
         continue;
-      return TransferErrno(errno);
+      return NetworkError(errno);
     }
     Socket accepted(fd);
     // A data connection from any host but the server's is refused: nobody
@@ -239,6 +225,28 @@ DWORD Socket::Accept(int timeout_ms, const Endpoint& allowed_peer,
     *out = std::move(accepted);
     return 0;
   }
+}
+
+DWORD NetworkError(int err) {
+  switch (err) {
+    case ECONNRESET:
+    case EPIPE:
+      return ERROR_INTERNET_CONNECTION_RESET;
+    case ETIMEDOUT:
+      return ERROR_INTERNET_TIMEOUT;
+    case ENOMEM:
+    case ENOBUFS:
+      return ERROR_NOT_ENOUGH_MEMORY;
+    default:
+      return ERROR_INTERNET_CONNECTION_ABORTED;
+  }
+}
+
+DWORD Socket::WaitReady(short events, int timeout_ms) {
+  const int ready = WaitUntil(fd_, events, DeadlineAfter(timeout_ms));
+  if (ready == 0) return ERROR_INTERNET_TIMEOUT;
+  if (ready < 0) return NetworkError(errno);
+  return 0;
 }
 
 DWORD Socket::SendAll(const char* data, size_t size, int timeout_ms) {
@@ -253,10 +261,10 @@ DWORD Socket::SendAll(const char* data, size_t size, int timeout_ms) {
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
       int ready = WaitUntil(fd_, POLLOUT, DeadlineAfter(timeout_ms));
       if (ready == 0) return ERROR_INTERNET_TIMEOUT;
-      if (ready < 0) return TransferErrno(errno);
+      if (ready < 0) return NetworkError(errno);
       continue;
     }
-    return TransferErrno(n < 0 ? errno : EPIPE);
+    return NetworkError(n < 0 ? errno : EPIPE);
   }
   return 0;
 }
@@ -271,10 +279,10 @@ DWORD Socket::Recv(char* buffer, size_t size, int timeout_ms, size_t* got) {
       return 0;
     }
     if (errno == EINTR) continue;
-    if (errno != EAGAIN && errno != EWOULDBLOCK) return TransferErrno(errno);
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return NetworkError(errno);
     int ready = WaitUntil(fd_, POLLIN, deadline);
     if (ready == 0) return ERROR_INTERNET_TIMEOUT;
-    if (ready < 0) return TransferErrno(errno);
+    if (ready < 0) return NetworkError(errno);
   }
 }
 
@@ -282,7 +290,7 @@ DWORD Socket::LocalEndpoint(Endpoint* out) const {
   out->length = sizeof out->storage;
   if (::getsockname(fd_, reinterpret_cast<sockaddr*>(&out->storage),
                     &out->length) != 0)
-    return TransferErrno(errno);
+    return NetworkError(errno);
   return 0;
 }
 
@@ -290,7 +298,7 @@ DWORD Socket::PeerEndpoint(Endpoint* out) const {
   out->length = sizeof out->storage;
   if (::getpeername(fd_, reinterpret_cast<sockaddr*>(&out->storage),
                     &out->length) != 0)
-    return TransferErrno(errno);
+    return NetworkError(errno);
   return 0;
 }
 

@@ -32,6 +32,10 @@ struct Endpoint {
   bool SameHost(const Endpoint& other) const;
 };
 
+// The service error code for a failed socket call's errno (a reset, a
+// timeout, or otherwise an aborted connection).
+DWORD NetworkError(int err);
+
 class Socket {
  public:
   Socket() = default;
@@ -62,6 +66,9 @@ class Socket {
 
   // Writes all of `data`; each wait for room is bounded by `timeout_ms`.
   DWORD SendAll(const char* data, size_t size, int timeout_ms);
+  // Waits until the socket is ready for `events` (POLLIN, POLLOUT); 12002
+  // when `timeout_ms` passes first.
+  DWORD WaitReady(short events, int timeout_ms);
   // Reads what is there, up to `size` bytes, waiting at most `timeout_ms` for
   // the first byte. *got = 0 means the peer closed the connection.
   DWORD Recv(char* buffer, size_t size, int timeout_ms, size_t* got);

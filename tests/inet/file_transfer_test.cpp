@@ -1,0 +1,200 @@
+// Moving file bytes over a TCP connection on loopback: the zero-copy paths,
+// the copying fallbacks (a pipe cannot be sent with sendfile, an append-only
+// file cannot be spliced into), and how failures are reported.
+#include "inet/file_transfer.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <thread>
+
+#include "inet/errors.h"
+#include "tests/support/ftp_server.h"
+#include "tests/support/raw_control.h"
+
+namespace inet {
+namespace {
+
+using testsupport::ReadFile;
+using testsupport::TempDir;
+using testsupport::WriteFile;
+
+// Bytes that differ from block to block, so a skipped or repeated block shows.
+std::string Pattern(size_t size) {
+  std::string s(size, '\0');
+  uint32_t x = 2463534242u;
+  for (char& c : s) {
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    c = static_cast<char>(x);
+  }
+  return s;
+}
+
+// A connected pair: `ours` as the client would hold it, `peer` a plain fd.
+struct Connection {
+  Socket ours;
+  int peer = -1;
+  Connection() {
+    int port = 0;
+    const int listener = testsupport::ListenTcp("127.0.0.1", 0, &port);
+    EXPECT_GE(listener, 0);
+    EXPECT_EQ(Socket::Connect("127.0.0.1", static_cast<uint16_t>(port), 5000,
+                              &ours),
+              0u);
+    peer = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+    ::close(listener);
+  }
+  ~Connection() {
+    if (peer >= 0) ::close(peer);
+  }
+  // Sends `data` from a thread and closes the peer's end.
+  std::thread Feed(std::string data) {
+    return std::thread([this, data = std::move(data)] {
+      size_t off = 0;
+      while (off < data.size()) {
+        const ssize_t n = ::write(peer, data.data() + off, data.size() - off);
+        if (n <= 0) break;
+        off += static_cast<size_t>(n);
+      }
+      ::close(peer);
+      peer = -1;
+    });
+  }
+};
+
+TEST(FileTransferTest, SendsWholeFileFromTheCurrentOffset) {
+  TempDir dir;
+  const std::string content = Pattern(3 * 1024 * 1024 + 17);
+  WriteFile(dir.path() + "/src", content);
+  for (off_t start : {off_t{0}, off_t{5}}) {
+    Connection c;
+    const int fd = ::open((dir.path() + "/src").c_str(), O_RDONLY);
+    ::lseek(fd, start, SEEK_SET);
+    std::string got;
+    std::thread reader([&] { got = testsupport::ReadToEnd(c.peer); });
+    EXPECT_EQ(SendFileData(c.ours, fd, 5000), 0u);
+    c.ours.Close();
+    reader.join();
+    ::close(fd);
+    EXPECT_TRUE(got == content.substr(static_cast<size_t>(start)))
+        << "start " << start << ", got " << got.size() << " bytes";
+  }
+}
+
+TEST(FileTransferTest, SendsFromADescriptorSendfileRefuses) {
+  // A pipe is not a file sendfile reads from: the bytes are copied instead.
+  Connection c;
+  int p[2];
+  ASSERT_EQ(::pipe(p), 0);
+  const std::string content = Pattern(40000);
+  ASSERT_EQ(::write(p[1], content.data(), content.size()),
+            static_cast<ssize_t>(content.size()));
+  ::close(p[1]);
+  std::string got;
+  std::thread reader([&] { got = testsupport::ReadToEnd(c.peer); });
+  EXPECT_EQ(SendFileData(c.ours, p[0], 5000), 0u);
+  c.ours.Close();
+  reader.join();
+  ::close(p[0]);
+  EXPECT_TRUE(got == content);
+}
+
+TEST(FileTransferTest, ReceivesEverythingUntilThePeerCloses) {
+  TempDir dir;
+  const std::string content = Pattern(5 * 1024 * 1024 + 3);
+  // O_APPEND files cannot be spliced into; they take the copying path.
+  for (int extra_flags : {0, O_APPEND}) {
+    SCOPED_TRACE(extra_flags);
+    const std::string path = dir.path() + "/dst" + std::to_string(extra_flags);
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | extra_flags, 0600);
+    ASSERT_GE(fd, 0);
+    Connection c;
+    std::thread writer = c.Feed(content);
+    uint64_t received = 0;
+    EXPECT_EQ(ReceiveFileData(c.ours, fd, 5000, &received), 0u);
+    writer.join();
+    ::close(fd);
+    EXPECT_EQ(received, content.size());
+    EXPECT_TRUE(ReadFile(path) == content);
+  }
+}
+
+TEST(FileTransferTest, ReceiveReportsAFullDiskAndASilentPeer) {
+  {
+    const int fd = ::open("/dev/full", O_WRONLY);
+    ASSERT_GE(fd, 0);
+    Connection c;
+    std::thread writer = c.Feed(Pattern(256 * 1024));
+    uint64_t received = 0;
+    EXPECT_EQ(ReceiveFileData(c.ours, fd, 5000, &received), ERROR_DISK_FULL);
+    c.ours.Close();
+    writer.join();
+    ::close(fd);
+  }
+  {
+    TempDir dir;
+    const int fd = ::open((dir.path() + "/dst").c_str(), O_WRONLY | O_CREAT, 0600);
+    Connection c;
+    ASSERT_EQ(::write(c.peer, "abc", 3), 3);
+    uint64_t received = 0;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(ReceiveFileData(c.ours, fd, 300, &received), ERROR_INTERNET_TIMEOUT);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_EQ(received, 3u);
+    ::close(fd);
+  }
+}
+
+TEST(FileTransferTest, SendToAClosedPeerGivesAnErrorNotASignal) {
+  // SIGPIPE keeps its default action here, which would end the test process.
+  TempDir dir;
+  WriteFile(dir.path() + "/src", Pattern(4 * 1024 * 1024));
+  const int fd = ::open((dir.path() + "/src").c_str(), O_RDONLY);
+  Connection c;
+  ::close(c.peer);
+  c.peer = -1;
+  EXPECT_EQ(::write(c.ours.fd(), "x", 1), 1);  // draws the reset
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  const DWORD e = SendFileData(c.ours, fd, 5000);
+  ::close(fd);
+  EXPECT_TRUE(e == ERROR_INTERNET_CONNECTION_RESET ||
+              e == ERROR_INTERNET_CONNECTION_ABORTED)
+      << e;
+  sigset_t pending;
+  sigpending(&pending);
+  EXPECT_EQ(sigismember(&pending, SIGPIPE), 0);
+}
+
+TEST(FileTransferTest, SendReportsAPeerThatResets) {
+  TempDir dir;
+  WriteFile(dir.path() + "/src", Pattern(8 * 1024 * 1024));
+  const int fd = ::open((dir.path() + "/src").c_str(), O_RDONLY);
+  Connection c;
+  // Closing with unread data and a zero linger sends a reset.
+  linger l{1, 0};
+  ::setsockopt(c.peer, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+  char buf[1024];
+  std::thread closer([&] {
+    ::recv(c.peer, buf, sizeof buf, 0);
+    ::close(c.peer);
+    c.peer = -1;
+  });
+  const DWORD e = SendFileData(c.ours, fd, 5000);
+  closer.join();
+  ::close(fd);
+  EXPECT_TRUE(e == ERROR_INTERNET_CONNECTION_RESET ||
+              e == ERROR_INTERNET_CONNECTION_ABORTED)
+      << e;
+}
+
+}  // namespace
+}  // namespace inet
