@@ -307,13 +307,11 @@ void Nimbrel::SetRemoteFile(const inet::WIN32_FIND_DATAA& record) {
 
   inet::SYSTEMTIME time{};
   service_->FileTimeToSystemTime(&record.ftLastWriteTime, &time);
-  const std::string text =
-      std::to_string(time.wYear) + "/" + std::to_string(time.wMonth) + "/" +
-      std::to_string(time.wDay) + " " + std::to_string(time.wHour) + ":" +
-      std::to_string(time.wMinute) + ":" + std::to_string(time.wSecond);
   // A time that gave no calendar date (fields left 0, or a year past 9999)
   // leaves the zero date rather than the previous entry's date.
-  file->FileDate = Date::Parse(text).value_or(Date());
+  file->FileDate = Date::FromFields(time.wYear, time.wMonth, time.wDay,
+                                    time.wHour, time.wMinute, time.wSecond)
+                       .value_or(Date());
 
   file->FileSize = static_cast<double>(record.nFileSizeHigh) * 4294967296.0 +
                    static_cast<double>(record.nFileSizeLow);

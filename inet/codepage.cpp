@@ -57,6 +57,8 @@ std::string AnsiCodeset() {
   return codeset;
 }
 
+bool AnsiIsUtf8() { return IsUtf8(AnsiCodeset()); }
+
 std::string ToAnsi(std::string_view utf8) {
   const std::string codeset = AnsiCodeset();
   if (IsUtf8(codeset)) return std::string(utf8);

@@ -12,6 +12,9 @@ namespace inet {
 // The name of the ANSI code page's character set, for example "UTF-8".
 std::string AnsiCodeset();
 
+// True when the ANSI code page is UTF-8, so that no conversion is needed.
+bool AnsiIsUtf8();
+
 // UTF-8 to the ANSI code page. A character that the code page cannot hold
 // becomes "?"; invalid UTF-8 bytes are passed through unchanged.
 std::string ToAnsi(std::string_view utf8);

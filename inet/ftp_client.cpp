@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <deque>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -84,7 +85,9 @@ void FillFindData(const ListEntry& entry, WIN32_FIND_DATAA* out) {
 struct Internet {};
 
 struct Search {
-  std::vector<ListEntry> entries;  // names already in the ANSI code page
+  // Names already in the ANSI code page. A deque grows without moving what
+  // it holds, which matters for listings of many thousand entries.
+  std::deque<ListEntry> entries;
   size_t next = 0;
 };
 
@@ -111,7 +114,7 @@ class Connection {
   DWORD Transfer(const std::string& command, const Pump& pump, Reply* last);
   DWORD List(const std::string& path,
              const std::function<bool(const ListEntry&)>& keep,
-             std::vector<ListEntry>* out, Reply* last);
+             std::deque<ListEntry>* out, Reply* last);
   // Logs out (QUIT, waiting briefly for 221) and closes. After a failed
   // login the refusing reply stays the thread's last response.
   void Quit(bool keep_last_response = false);
@@ -354,7 +357,7 @@ void Connection::Feat() {
 
 DWORD Connection::List(const std::string& path,
                        const std::function<bool(const ListEntry&)>& keep,
-                       std::vector<ListEntry>* out, Reply* last) {
+                       std::deque<ListEntry>* out, Reply* last) {
   if (options.use_mlsd && !mlsd_refused_) Feat();
   if (broken != 0) return broken;
   for (;;) {
@@ -805,7 +808,7 @@ BOOL FtpClient::Impl::Search(Connection& conn, const char* search,
                              : slash == 0               ? std::string("/")
                                                         : path.substr(0, slash);
   auto all = [](const ListEntry&) { return true; };
-  std::vector<ListEntry> entries;
+  std::deque<ListEntry> entries;
   Reply last;
   DWORD e;
 
@@ -830,7 +833,7 @@ BOOL FtpClient::Impl::Search(Connection& conn, const char* search,
       // as its only entry), or nothing at all: look for it in its parent.
       const Reply refusal = last;
       const DWORD refused = e;
-      std::vector<ListEntry> in_parent;
+      std::deque<ListEntry> in_parent;
       DWORD pe = conn.List(parent, [&](const ListEntry& entry) {
         return entry.name == base;
       }, &in_parent, &last);
@@ -852,8 +855,9 @@ BOOL FtpClient::Impl::Search(Connection& conn, const char* search,
 
   // Converted and filtered in place: a long listing is held only once.
   size_t kept = 0;
+  const bool convert = !AnsiIsUtf8();
   for (ListEntry& entry : entries) {
-    entry.name = ToAnsi(entry.name);
+    if (convert) entry.name = ToAnsi(entry.name);
     // The record holds MAX_PATH - 1 bytes and a NUL; a longer name is left
     // out rather than handed back cut, naming another file.
     if (entry.name.size() >= static_cast<size_t>(MAX_PATH)) continue;
