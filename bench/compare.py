@@ -424,8 +424,9 @@ class Bench:
         for path in (exe, list_exe):
             if not os.access(path, os.X_OK):
                 raise BenchError("not built: " + path)
-        env = dict(os.environ, HOME=os.path.join(self.top, "home"),
-                   LC_ALL="C.UTF-8")
+        # The caller's environment, with a fresh home folder so that no
+        # client reads a user's own settings (~/.lftprc, ~/.ncftp, ~/.netrc).
+        env = dict(os.environ, HOME=os.path.join(self.top, "home"))
         env.pop("TERM", None)
 
         ours = {}
