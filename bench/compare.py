@@ -324,6 +324,22 @@ def spawn_and_wait(argv, env, cwd, out_path, err_path):
     return pid, status, usage
 
 
+def reap_orphans(server_pid):
+    """Collects the processes that ended after being handed to us as the
+    subreaper (vsftpd's session processes among them). Returns False when
+    the server itself has ended."""
+    alive = True
+    while True:
+        try:
+            pid, _ = os.waitpid(-1, os.WNOHANG)
+        except ChildProcessError:
+            return alive
+        if pid == 0:
+            return alive
+        if pid == server_pid:
+            alive = False
+
+
 # --------------------------------------------------------------------------
 # Data
 
@@ -549,6 +565,9 @@ class Bench:
         wall = time.perf_counter() - start
         returncode = os.waitstatus_to_exitcode(status)
         self.server.settle()
+        if not reap_orphans(self.server.proc.pid):
+            raise BenchError("vsftpd has ended\n" + tail(
+                os.path.join(self.server.work, "stderr.log")))
         result = {
             "wall_s": wall,
             "cpu_s": usage.ru_utime + usage.ru_stime,
@@ -1012,7 +1031,8 @@ def write_results(bench, args, info, cases):
                 if cmds:
                     row["commands"] = cmds["count"]
                     row["verbs"] = " ".join(cmds["verbs"])
-                w.writerow(row)
+                w.writerow({k: round(v, 6) if isinstance(v, float) else v
+                            for k, v in row.items()})
     with open(os.path.join(out, "targets.csv"), "w", newline="") as f:
         w = csv.DictWriter(f, fieldnames=["case", "target", "figure", "limit",
                                           "pass"])
