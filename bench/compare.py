@@ -781,7 +781,7 @@ def check_speed(bench, case, record):
     fastest = min(PEERS, key=lambda p: s[p]["wall_median_s"])
     ratio = pair_of(record, OURS, fastest)["median"]
     target(bench, case, "%s: fastest peer (%s) / ours, paired median"
-           % (record["op"], fastest), "%.2f" % ratio, ">= 1.00", ratio >= 1.0)
+           % (record["op"], fastest), "%.3f" % ratio, ">= 1.000", ratio >= 1.0)
     return fastest
 
 
@@ -941,7 +941,7 @@ def run_all(args, cases):
         for op in ("put", "get"):
             r = pair_of(by_case[(2, op)], OURS, "ours_ascii")["median"]
             target(bench, 2, "%s: ours ASCII / ours binary, paired median"
-                   % op, "%.2f" % r, "<= 1.50", r <= 1.5)
+                   % op, "%.3f" % r, "<= 1.500", r <= 1.5)
     if 3 in cases:
         for op in ("put", "get"):
             rec = by_case[(3, op)]
@@ -984,8 +984,8 @@ def run_all(args, cases):
                    "<= 1.10", large <= 1.1 * small)
     if 5 in cases:
         r = pair_of(by_case[5], "list_bench", "curl_list")["median"]
-        target(bench, 5, "curl / ours, paired median", "%.2f" % r,
-               ">= %.2f (ours <= 1.1 x curl)" % (1 / 1.1), r >= 1 / 1.1)
+        target(bench, 5, "curl / ours, paired median", "%.3f" % r,
+               ">= %.3f (ours <= 1.1 x curl)" % (1 / 1.1), r >= 1 / 1.1)
 
     write_results(bench, args, info, cases)
     failed = [t for t in bench.targets if not t["pass"]]
