@@ -125,7 +125,11 @@ def on_terminate(signum, frame):
 class Vsftpd:
     """vsftpd on 127.0.0.1 at a free port, with a root under `top`."""
 
-    def __init__(self, top):
+    def __init__(self, top, ascii_conversion=False):
+        # vsftpd's stock configuration leaves ASCII conversion off: in TYPE A
+        # the bytes pass as they are, so the ASCII figures are the client's
+        # own price. With conversion on, vsftpd's byte loop counts too.
+        self.ascii_conversion = ascii_conversion
         self.work = os.path.join(top, "server")
         self.root = os.path.join(top, "root")
         os.makedirs(self.work)
@@ -171,7 +175,8 @@ class Vsftpd:
             "seccomp_sandbox=NO", "isolate=NO", "isolate_network=NO",
             "connect_from_port_20=NO", "pasv_enable=YES", "port_enable=YES",
             "pasv_promiscuous=NO", "port_promiscuous=NO",
-            "ascii_upload_enable=YES", "ascii_download_enable=YES",
+            "ascii_upload_enable=" + ("YES" if self.ascii_conversion else "NO"),
+            "ascii_download_enable=" + ("YES" if self.ascii_conversion else "NO"),
             "hide_ids=NO", "dirmessage_enable=NO", "use_localtime=NO",
             "delay_failed_login=0", "delay_successful_login=0",
             "max_clients=0", "max_per_ip=0", "idle_session_timeout=600",
@@ -398,6 +403,7 @@ class Files:
         self.size = size
         self.text = text
         self.src = os.path.join(bench.top, "src", name)
+        self.lines = 0  # line ends in a text file, counted once it exists
         self.up_name = "up-" + name
         self.up_local = os.path.join(bench.top, "up", self.up_name)
         self.up_target = os.path.join(bench.server.root, self.up_name)
@@ -424,7 +430,7 @@ class Bench:
             os.makedirs(os.path.join(self.top, sub))
         self.secret = os.path.join(self.top, "secret")
         os.makedirs(self.secret, mode=0o700)
-        self.server = Vsftpd(self.top)
+        self.server = Vsftpd(self.top, args.server_ascii)
         self.clients = {}
         self.shown = set()
         self.results = []  # one entry per case and operation
@@ -603,11 +609,27 @@ class Bench:
         if not os.path.exists(target):
             raise BenchError("%s: %s was not written" % (what, target))
         size = os.path.getsize(target)
+        if (op == "put" and client_name.endswith("_ascii")
+                and not self.server.ascii_conversion):
+            # The server keeps the CR LF line ends the client sent.
+            self.check_crlf_copy(target, files, size, full_check, what)
+            return
         if size != files.size:
             raise BenchError("%s: %d bytes, expected %d"
                              % (what, size, files.size))
         if full_check and not filecmp.cmp(target, files.src, shallow=False):
             raise BenchError("%s: the content differs from the source" % what)
+
+    @staticmethod
+    def check_crlf_copy(target, files, size, full_check, what):
+        if size != files.size + files.lines:
+            raise BenchError("%s: %d bytes, expected %d (CR LF line ends)"
+                             % (what, size, files.size + files.lines))
+        if full_check:
+            with open(target, "rb") as got, open(files.src, "rb") as want:
+                if got.read().replace(b"\r\n", b"\n") != want.read():
+                    raise BenchError("%s: the content differs from the source"
+                                     " with CR LF line ends" % what)
 
     # -- schedules -----------------------------------------------------------
 
@@ -800,6 +822,9 @@ def main():
     parser.add_argument("--reps", type=int,
                         help="repetitions for every case (default 5 for the "
                              "large cases and the listing, 20 for small files)")
+    parser.add_argument("--server-ascii", action="store_true",
+                        help="let vsftpd convert line ends in ASCII mode too "
+                             "(off in its stock configuration)")
     parser.add_argument("--quick", action="store_true",
                         help="sizes 16 times smaller and fewer repetitions, "
                              "for a fast check that everything runs")
@@ -848,6 +873,8 @@ def run_all(args, cases):
     bench = Bench(args)
     bench.entries = entries
     info = machine(bench.build)
+    info["ASCII"] = ("vsftpd converts line ends too" if args.server_ascii
+                     else "vsftpd's stock setting: no server-side conversion")
     print("Machine")
     for key, value in info.items():
         print("  %-11s %s" % (key, value))
@@ -859,6 +886,13 @@ def run_all(args, cases):
     def add(name, size, is_text=False):
         f = Files(bench, name, size, is_text)
         (make_text if is_text else make_binary)(f.src, size)
+        if is_text:
+            with open(f.src, "rb") as text_file:
+                while True:
+                    chunk = text_file.read(16 * MIB)
+                    if not chunk:
+                        break
+                    f.lines += chunk.count(b"\n")
         os.link(f.src, os.path.join(bench.server.root, name))
         os.link(f.src, f.up_local)
         files[name] = f
