@@ -145,14 +145,16 @@ void ZorvexRun::Run(std::string& szLog) {
   }
   const std::string head = Left(szCmd, 2);
   if (head == "/p") {
-    szMode = "p";
+    // A char assignment: GCC 12 at -O3 warns falsely (-Wrestrict) about
+    // assigning a literal here.
+    szMode = 'p';
     ftp_put_chk();
     if (!LocalExists(szInFile, LookupKind::kFiles)) {
       Fail("Not found infile " + szInFile, kExitLocalPath);
       return;
     }
   } else if (head == "/g") {
-    szMode = "g";
+    szMode = 'g';
     ftp_get_chk();
     if (!LocalExists(szOutFolder, LookupKind::kFilesOrDirectories)) {
       Fail("Not found outfolder " + szOutFolder, kExitLocalPath);
