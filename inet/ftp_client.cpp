@@ -18,7 +18,6 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <deque>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -27,6 +26,7 @@
 
 #include "inet/codepage.h"
 #include "inet/data_address.h"
+#include "inet/entry_list.h"
 #include "inet/errors.h"
 #include "inet/filetime.h"
 #include "inet/handles.h"
@@ -71,7 +71,7 @@ std::optional<std::string> WireText(const char* ansi) {
   return text;
 }
 
-void FillFindData(const ListEntry& entry, WIN32_FIND_DATAA* out) {
+void FillFindData(const EntryList::Entry& entry, WIN32_FIND_DATAA* out) {
   *out = WIN32_FIND_DATAA{};
   out->dwFileAttributes =
       entry.is_directory ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
@@ -85,9 +85,7 @@ void FillFindData(const ListEntry& entry, WIN32_FIND_DATAA* out) {
 struct Internet {};
 
 struct Search {
-  // Names already in the ANSI code page. A deque grows without moving what
-  // it holds, which matters for listings of many thousand entries.
-  std::deque<ListEntry> entries;
+  EntryList entries;  // names already in the ANSI code page
   size_t next = 0;
 };
 
@@ -114,7 +112,7 @@ class Connection {
   DWORD Transfer(const std::string& command, const Pump& pump, Reply* last);
   DWORD List(const std::string& path,
              const std::function<bool(const ListEntry&)>& keep,
-             std::deque<ListEntry>* out, Reply* last);
+             EntryList* out, Reply* last);
   // Logs out (QUIT, waiting briefly for 221) and closes. After a failed
   // login the refusing reply stays the thread's last response.
   void Quit(bool keep_last_response = false);
@@ -357,7 +355,7 @@ void Connection::Feat() {
 
 DWORD Connection::List(const std::string& path,
                        const std::function<bool(const ListEntry&)>& keep,
-                       std::deque<ListEntry>* out, Reply* last) {
+                       EntryList* out, Reply* last) {
   if (options.use_mlsd && !mlsd_refused_) Feat();
   if (broken != 0) return broken;
   for (;;) {
@@ -365,7 +363,7 @@ DWORD Connection::List(const std::string& path,
     const std::string command =
         std::string(mlsd ? "MLSD" : "LIST") + (path.empty() ? "" : " " + path);
     const int64_t now = static_cast<int64_t>(std::time(nullptr));
-    out->clear();
+    *out = EntryList();
     ListingLineSplitter splitter;
     auto on_line = [&](std::string_view line) {
       std::optional<ListEntry> entry =
@@ -373,7 +371,7 @@ DWORD Connection::List(const std::string& path,
       if (!entry || entry->name.empty() || entry->name == "." ||
           entry->name == "..")
         return;
-      if (keep(*entry)) out->push_back(std::move(*entry));
+      if (keep(*entry)) out->Add(*entry);
     };
     Pump pump = [&](const Reply&, Socket& data) -> DWORD {
       std::vector<char> buf(kTransferBuffer);
@@ -808,7 +806,7 @@ BOOL FtpClient::Impl::Search(Connection& conn, const char* search,
                              : slash == 0               ? std::string("/")
                                                         : path.substr(0, slash);
   auto all = [](const ListEntry&) { return true; };
-  std::deque<ListEntry> entries;
+  EntryList entries;
   Reply last;
   DWORD e;
 
@@ -833,7 +831,7 @@ BOOL FtpClient::Impl::Search(Connection& conn, const char* search,
       // as its only entry), or nothing at all: look for it in its parent.
       const Reply refusal = last;
       const DWORD refused = e;
-      std::deque<ListEntry> in_parent;
+      EntryList in_parent;
       DWORD pe = conn.List(parent, [&](const ListEntry& entry) {
         return entry.name == base;
       }, &in_parent, &last);
@@ -843,7 +841,8 @@ BOOL FtpClient::Impl::Search(Connection& conn, const char* search,
       const bool is_dir =
           pe == 0 && !in_parent.empty() && in_parent[0].is_directory;
       if (is_file) {
-        entries.assign(1, in_parent[0]);
+        entries = EntryList();
+        entries.Add(in_parent[0]);
       } else if (refused != 0) {
         SetLastResponse(static_cast<DWORD>(refusal.code), refusal.text);
         return Failure(ERROR_INTERNET_EXTENDED_ERROR);
@@ -853,20 +852,27 @@ BOOL FtpClient::Impl::Search(Connection& conn, const char* search,
     }
   }
 
-  // Converted and filtered in place: a long listing is held only once.
-  size_t kept = 0;
+  // The record holds MAX_PATH - 1 bytes and a NUL; a longer name is left out
+  // rather than handed back cut, naming another file.
   const bool convert = !AnsiIsUtf8();
-  for (ListEntry& entry : entries) {
-    if (convert) entry.name = ToAnsi(entry.name);
-    // The record holds MAX_PATH - 1 bytes and a NUL; a longer name is left
-    // out rather than handed back cut, naming another file.
-    if (entry.name.size() >= static_cast<size_t>(MAX_PATH)) continue;
-    if (&entries[kept] != &entry) entries[kept] = std::move(entry);
-    ++kept;
-  }
-  entries.resize(kept);
+  bool too_long = false;
+  for (size_t i = 0; i < entries.size() && !too_long; ++i)
+    too_long = entries[i].name.size() >= static_cast<size_t>(MAX_PATH);
   auto found = std::make_shared<inet::Search>();
-  found->entries = std::move(entries);
+  if (convert || too_long) {
+    for (size_t i = 0; i < entries.size(); ++i) {
+      EntryList::Entry entry = entries[i];
+      std::string ansi;
+      if (convert) {
+        ansi = ToAnsi(entry.name);
+        entry.name = ansi;
+      }
+      if (entry.name.size() < static_cast<size_t>(MAX_PATH))
+        found->entries.Add(entry);
+    }
+  } else {
+    found->entries = std::move(entries);
+  }
   if (found->entries.empty()) return Failure(ERROR_NO_MORE_FILES);
   FillFindData(found->entries[0], data);
   found->next = 1;
