@@ -1,4 +1,4 @@
-// Local file helpers shared by the transfers: the service error code for a
+// Local file functions shared by the transfers: the service error code for a
 // failed file call, and small path and write utilities.
 #ifndef ZORVEX_INET_LOCAL_FILE_H_
 #define ZORVEX_INET_LOCAL_FILE_H_
