@@ -644,8 +644,14 @@ BOOL FtpClient::FtpGetFileA(HINTERNET hConnect, const char* lpszRemoteFile,
       if (err != 0) return err;
       if (got == 0) break;
       received += got;
-      const size_t size = to_lf.Convert(buf.data(), got, converted.data());
-      if ((err = WriteAll(fd, converted.data(), size)) != 0) return err;
+      // A server that stores LF text and does not convert sends it as is.
+      if (to_lf.Unchanged(buf.data(), got)) {
+        err = WriteAll(fd, buf.data(), got);
+      } else {
+        const size_t size = to_lf.Convert(buf.data(), got, converted.data());
+        err = WriteAll(fd, converted.data(), size);
+      }
+      if (err != 0) return err;
     }
     std::string rest;
     to_lf.Finish(&rest);

@@ -1,6 +1,7 @@
 #include "inet/line_ends.h"
 
 #include <algorithm>
+#include <cstring>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -9,41 +10,49 @@
 namespace inet {
 namespace {
 
-constexpr size_t kBlock = 16;
+constexpr ptrdiff_t kBlock = 16;
 
-// True when the 16 bytes at `p` hold no `c`; then they are copied to `out`
-// as they are. Text is mostly runs without line ends, which this moves a
-// block at a time.
-inline bool CopyBlockWithout(char c, const char* p, char* out) {
+// Copies the 16 bytes at `p` to `out` and returns the offset of the first
+// `c` among them, or 16 when there is none. Text is mostly runs without line
+// ends, which this moves a block at a time; the caller then overwrites what
+// was copied past the line end. `out` must have room for all 16 bytes.
+inline ptrdiff_t CopyBlockUpTo(char c, const char* p, char* out) {
 #if defined(__SSE2__)
   const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-  if (_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(c))) != 0) return false;
   _mm_storeu_si128(reinterpret_cast<__m128i*>(out), v);
-  return true;
+  const unsigned mask = static_cast<unsigned>(
+      _mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(c))));
+  return mask == 0 ? kBlock : __builtin_ctz(mask);
 #else
-  if (std::find(p, p + kBlock, c) != p + kBlock) return false;
-  std::copy(p, p + kBlock, out);
-  return true;
+  std::memcpy(out, p, kBlock);
+  return std::find(p, p + kBlock, c) - p;
 #endif
 }
 
 }  // namespace
 
+// Room: the output never runs more than twice the input consumed, so a
+// block store at `o` stays within MaxOutput(size) while 16 input bytes remain.
 size_t LfToCrlf::Convert(const char* in, size_t size, char* out) {
   const char* p = in;
   const char* const end = in + size;
   char* o = out;
-  while (p < end) {
-    if (end - p >= static_cast<ptrdiff_t>(kBlock) &&
-        CopyBlockWithout('\n', p, o)) {
+  while (end - p >= kBlock) {
+    const ptrdiff_t i = CopyBlockUpTo('\n', p, o);
+    if (i == kBlock) {
       p += kBlock;
       o += kBlock;
       continue;
     }
-    for (const char* stop = std::min(p + kBlock, end); p < stop; ++p) {
-      if (*p == '\n' && !(p > in ? p[-1] == '\r' : last_was_cr_)) *o++ = '\r';
-      *o++ = *p;
-    }
+    const bool after_cr = p + i > in ? p[i - 1] == '\r' : last_was_cr_;
+    p += i + 1;
+    o += i;
+    if (!after_cr) *o++ = '\r';
+    *o++ = '\n';
+  }
+  for (; p < end; ++p) {
+    if (*p == '\n' && !(p > in ? p[-1] == '\r' : last_was_cr_)) *o++ = '\r';
+    *o++ = *p;
   }
   if (size > 0) last_was_cr_ = end[-1] == '\r';
   return static_cast<size_t>(o - out);
@@ -55,6 +64,9 @@ void LfToCrlf::Convert(std::string_view in, std::string* out) {
   out->resize(at + Convert(in.data(), in.size(), out->data() + at));
 }
 
+// Room: the output is at most one byte (a CR held back from the chunk
+// before) ahead of the input consumed, so a block store stays within
+// MaxOutput(size) while 16 input bytes remain.
 size_t CrlfToLf::Convert(const char* in, size_t size, char* out) {
   const char* p = in;
   const char* const end = in + size;
@@ -63,24 +75,30 @@ size_t CrlfToLf::Convert(const char* in, size_t size, char* out) {
     pending_cr_ = false;
     if (*p != '\n') *o++ = '\r';
   }
-  while (p < end) {
-    if (end - p >= static_cast<ptrdiff_t>(kBlock) &&
-        CopyBlockWithout('\r', p, o)) {
+  while (end - p >= kBlock) {
+    const ptrdiff_t i = CopyBlockUpTo('\r', p, o);
+    if (i == kBlock) {
       p += kBlock;
       o += kBlock;
       continue;
     }
-    for (const char* stop = std::min(p + kBlock, end); p < stop; ++p) {
-      if (*p == '\r') {
-        if (p + 1 == end) {
-          // Held back: the next chunk decides.
-          pending_cr_ = true;
-          return static_cast<size_t>(o - out);
-        }
-        if (p[1] == '\n') continue;  // keep the LF, drop the CR
+    // A CR with at least one byte after it in this chunk: dropped before an
+    // LF (which the next block copies), kept otherwise.
+    p += i;
+    o += i;
+    if (p[1] != '\n') *o++ = '\r';
+    ++p;
+  }
+  for (; p < end; ++p) {
+    if (*p == '\r') {
+      if (p + 1 == end) {
+        // Held back: the next chunk decides.
+        pending_cr_ = true;
+        break;
       }
-      *o++ = *p;
+      if (p[1] == '\n') continue;  // keep the LF, drop the CR
     }
+    *o++ = *p;
   }
   return static_cast<size_t>(o - out);
 }
@@ -89,6 +107,10 @@ void CrlfToLf::Convert(std::string_view in, std::string* out) {
   const size_t at = out->size();
   out->resize(at + MaxOutput(in.size()));
   out->resize(at + Convert(in.data(), in.size(), out->data() + at));
+}
+
+bool CrlfToLf::Unchanged(const char* in, size_t size) const {
+  return !pending_cr_ && std::memchr(in, '\r', size) == nullptr;
 }
 
 void CrlfToLf::Finish(std::string* out) {

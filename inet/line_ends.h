@@ -35,6 +35,9 @@ class CrlfToLf {
   size_t Convert(const char* in, size_t size, char* out);
   // Appends the converted chunk to *out.
   void Convert(std::string_view in, std::string* out);
+  // True when the chunk would come out as it is (it holds no CR and none is
+  // held back), so that it can be used without Convert.
+  bool Unchanged(const char* in, size_t size) const;
   // Appends a CR still held back at the end of the stream.
   void Finish(std::string* out);
 

@@ -104,6 +104,16 @@ TEST(LineEndsTest, LongTextCutAnywhereMatchesTheByteRules) {
   }
 }
 
+TEST(LineEndsTest, UnchangedOnlyWithoutAnyCr) {
+  CrlfToLf down;
+  EXPECT_TRUE(down.Unchanged("plain\ntext\n", 11));
+  EXPECT_FALSE(down.Unchanged("a\r\nb", 5));
+  EXPECT_FALSE(down.Unchanged("lone\rcr", 8));
+  std::string out;
+  down.Convert("held\r", &out);  // the CR waits for the next chunk
+  EXPECT_FALSE(down.Unchanged("next", 4));
+}
+
 TEST(LineEndsTest, RoundTripRestoresLfText) {
   std::string text;
   for (int i = 0; i < 5000; ++i) text += "row " + std::to_string(i) + "\n";
