@@ -76,8 +76,7 @@ int main(int argc, char** argv) {
       ++entries;
       bytes += record->FileSize;
       digest = digest * 31 + record->FileName.size() +
-               static_cast<uint64_t>(record->FileDate.Year()) +
-               static_cast<uint64_t>(record->FileDate.Second()) +
+               static_cast<uint64_t>(record->FileDate.ToDouble() * 86400.0) +
                static_cast<uint64_t>(record->FileType);
       // NextFile that fails raises FTPFrr and leaves SearchEnd false: stop.
       if (failures != 0) break;

@@ -152,11 +152,17 @@ bool ParseClock(std::string_view s, int* hour, int* minute) {
 // date would lie more than a day after now.
 FILETIME YearlessTime(int month, int day, int hour, int minute,
                       int64_t now_unix_utc) {
-  FILETIME now;
-  SYSTEMTIME now_fields;
-  if (!FileTimeFromUnix(now_unix_utc, &now) ||
-      !CivilFromFileTime(now, &now_fields)) {
-    return FILETIME{};
+  // A listing asks with the same "now" for every line: the calendar fields
+  // of the last one asked for are kept.
+  thread_local int64_t cached_unix = 0;
+  thread_local FILETIME now{};
+  thread_local SYSTEMTIME now_fields{};
+  thread_local bool cached = false;
+  if (!cached || cached_unix != now_unix_utc) {
+    cached = FileTimeFromUnix(now_unix_utc, &now) &&
+             CivilFromFileTime(now, &now_fields);
+    cached_unix = now_unix_utc;
+    if (!cached) return FILETIME{};
   }
   const int year = now_fields.wYear;
   FILETIME ft;
