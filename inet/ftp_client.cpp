@@ -15,7 +15,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <functional>
@@ -28,13 +27,13 @@
 #include "inet/data_address.h"
 #include "inet/entry_list.h"
 #include "inet/errors.h"
+#include "inet/file_transfer.h"
 #include "inet/filetime.h"
 #include "inet/handles.h"
 #include "inet/last_error.h"
 #include "inet/line_ends.h"
 #include "inet/listing.h"
 #include "inet/local_file.h"
-#include "inet/file_transfer.h"
 #include "inet/message_table.h"
 #include "inet/reply.h"
 #include "inet/socket.h"
