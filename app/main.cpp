@@ -1,12 +1,10 @@
 // zorvexrun: one FTP upload or download per run, configured by the settings
 // file "zorvex" beside the executable.
-#include <clocale>
-#include <csignal>
 #include <cstdio>
 #include <string>
 
 #include "app/zorvexrun.h"
-#include "inet/codepage.h"
+#include "platform/env.h"
 
 namespace {
 
@@ -42,16 +40,9 @@ constexpr const char kUsage[] =
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::setlocale(LC_ALL, "");
-  // A peer that closes a connection must end in a reported failure, not in
-  // the death of the process.
-  std::signal(SIGPIPE, SIG_IGN);
-
-  std::string tail;
-  for (int i = 1; i < argc; ++i) {
-    if (i > 1) tail += ' ';
-    tail += argv[i];
-  }
+  platform::Env* os = platform::Env::Default();
+  os->PrepareProcess();
+  const std::string tail = os->CommandTail(argc, argv);
   if (tail == "--help") {
     std::fputs(kUsage, stdout);
     return std::fflush(stdout) == 0 ? 0 : 1;
@@ -64,8 +55,9 @@ int main(int argc, char** argv) {
   }
 
   zorvex::RunEnvironment env;
-  env.exe_folder = zorvex::ExecutableFolder();
-  env.tail = inet::FromAnsi(tail);
+  env.env = os;
+  env.exe_folder = os->ExecutableFolder();
+  env.tail = tail;
   zorvex::ZorvexRun run(std::move(env));
   run.Form_Load();
   return run.exit_status();

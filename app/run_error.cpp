@@ -1,6 +1,6 @@
 #include "app/run_error.h"
 
-#include <cerrno>
+#include "platform/errors.h"
 
 namespace zorvex {
 
@@ -33,37 +33,33 @@ std::string ErrorDescription(int32_t number) {
   }
 }
 
-RunError ErrorFromErrno(int err, FileOp op) {
-  switch (err) {
-    case ENOENT:
+RunError ErrorFromSystem(uint32_t error, FileOp op) {
+  using namespace platform::errors;
+  const bool open = op == FileOp::kOpenInput || op == FileOp::kOpenOutput;
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
       // Opening for output creates the file, so a missing entry is its folder.
       return RunError(op == FileOp::kOpenOutput ? kErrPathNotFound
                                                 : kErrFileNotFound);
-    case ENOTDIR:
+    case ERROR_PATH_NOT_FOUND:
       return RunError(kErrPathNotFound);
-    case EACCES:
-    case EPERM:
+    case ERROR_ACCESS_DENIED:
       return RunError(kErrPermissionDenied);
-    case ENOSPC:
-    case EDQUOT:
-    case EFBIG:
+    case ERROR_DISK_FULL:
       return RunError(kErrDiskFull);
-    case EMFILE:
-    case ENFILE:
+    case ERROR_TOO_MANY_OPEN_FILES:
       return RunError(kErrTooManyFiles);
-    case ENOMEM:
+    case ERROR_NOT_ENOUGH_MEMORY:
       return RunError(kErrOutOfMemory);
-    case ENODEV:
-    case ENXIO:
+    case ERROR_DEV_NOT_EXIST:
       return RunError(kErrDeviceUnavailable);
-    case ENAMETOOLONG:
+    case ERROR_NOT_READY:
+      return RunError(kErrDiskNotReady);
+    case ERROR_FILENAME_EXCED_RANGE:
+    case ERROR_INVALID_NAME:
       return RunError(kErrBadFileName);
-    case EIO:
-      return RunError(kErrDeviceIO);
     default:
-      return RunError(op == FileOp::kOpenInput || op == FileOp::kOpenOutput
-                          ? kErrPathFileAccess
-                          : kErrDeviceIO);
+      return RunError(open ? kErrPathFileAccess : kErrDeviceIO);
   }
 }
 

@@ -48,9 +48,10 @@ class RunError : public std::exception {
   std::string description_;
 };
 
-// The run-time error that a failed file operation raises, from its errno.
+// The run-time error that a failed file operation raises, from the system's
+// error number (platform/errors.h).
 enum class FileOp { kOpenInput, kOpenOutput, kRead, kWrite, kClose };
-RunError ErrorFromErrno(int err, FileOp op);
+RunError ErrorFromSystem(uint32_t error, FileOp op);
 
 }  // namespace zorvex
 

@@ -5,7 +5,7 @@
 #include <system_error>
 
 #include "app/run_error.h"
-#include "inet/codepage.h"
+#include "platform/locale.h"
 
 namespace zorvex {
 namespace {
@@ -146,7 +146,7 @@ std::string SettingsReader::InputField(bool* quoted) {
 
 std::string SettingsReader::InputString() {
   bool quoted;
-  return inet::FromAnsi(InputField(&quoted));
+  return platform::FromAnsi(InputField(&quoted));
 }
 
 int32_t SettingsReader::InputLong() {

@@ -1,21 +1,18 @@
 #include "app/zorvexrun.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <ctime>
-#include <fstream>
+#include <istream>
 #include <new>
 #include <utility>
 
-#include <stdlib.h>
-
+#include "app/file_input.h"
 #include "app/host_port.h"
 #include "app/local_lookup.h"
 #include "app/run_error.h"
 #include "app/settings_reader.h"
 #include "app/text_functions.h"
-#include "ftp/message_box.h"
-#include "inet/codepage.h"
+#include "app/message_box.h"
+#include "platform/locale.h"
 
 namespace zorvex {
 namespace {
@@ -35,42 +32,21 @@ RunError AsRunError(std::exception_ptr error) {
 
 }  // namespace
 
-std::string TimeOfDay() {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  char text[128];
-  size_t n = std::strftime(text, sizeof text, "%X", &local);
-  if (n == 0) n = std::strftime(text, sizeof text, "%H:%M:%S", &local);
-  return inet::FromAnsi(std::string_view(text, n));
-}
-
-std::string ExecutableFolder() {
-  char* resolved = ::realpath("/proc/self/exe", nullptr);
-  if (resolved == nullptr) return ".";
-  std::string path(resolved);
-  ::free(resolved);
-  const size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  path.resize(slash == 0 ? 1 : slash);
-  return inet::FromAnsi(path);
-}
-
-ZorvexRun::ZorvexRun(RunEnvironment env) : env_(std::move(env)) {}
+ZorvexRun::ZorvexRun(RunEnvironment env)
+    : env_(std::move(env)),
+      os_(env_.env != nullptr ? env_.env : platform::Env::Default()) {}
 
 ZorvexRun::~ZorvexRun() = default;
 
-std::string ZorvexRun::Now() const {
-  return env_.time_of_day ? env_.time_of_day() : TimeOfDay();
-}
+std::string ZorvexRun::Now() const { return os_->TimeOfDay(); }
 
 // Plain concatenation: the root folder "/" gives "//zorvex".
 std::string ZorvexRun::SettingsPath() const {
-  return env_.exe_folder + "/zorvex";
+  return env_.exe_folder + os_->PathSeparator() + "zorvex";
 }
 
 std::string ZorvexRun::LogPath() const {
-  return env_.exe_folder + "/zorvexlog.txt";
+  return env_.exe_folder + os_->PathSeparator() + "zorvexlog.txt";
 }
 
 void ZorvexRun::Fail(std::string_view text, int status) {
@@ -108,23 +84,22 @@ void ZorvexRun::Form_Unload() {
 
 void ZorvexRun::Run(std::string& szLog) {
   std::string szMode;
-  clsFtp = std::make_unique<Nimbrel>(env_.make_service ? env_.make_service()
-                                                       : nullptr);
+  clsFtp = std::make_unique<Nimbrel>(
+      env_.make_service ? env_.make_service() : nullptr, MsgBox);
   szLog = "Start=" + Now() + " - ";
 
   const std::string settings = SettingsPath();
-  if (!LocalExists(settings, LookupKind::kFiles)) {
+  if (!LocalExists(settings, LookupKind::kFiles, os_)) {
     Fail("Not Found " + settings, kExitSettings);
     return;
   }
   {
-    errno = 0;
-    std::ifstream file(inet::ToAnsi(settings), std::ios::binary);
-    if (!file.is_open()) {
-      throw errno != 0 ? ErrorFromErrno(errno, FileOp::kOpenInput)
-                       : RunError(kErrPathFileAccess);
-    }
-    SettingsReader reader(file);
+    std::unique_ptr<platform::File> file;
+    if (uint32_t e = os_->OpenForReading(platform::ToAnsi(settings), &file))
+      throw ErrorFromSystem(e, FileOp::kOpenInput);
+    FileInputBuffer buffer(file.get());
+    std::istream in(&buffer);
+    SettingsReader reader(in);
     if (reader.AtEnd()) {
       Fail("Empty " + settings, kExitSettings);
       return;
@@ -149,14 +124,14 @@ void ZorvexRun::Run(std::string& szLog) {
     // assigning a literal here.
     szMode = 'p';
     ftp_put_chk();
-    if (!LocalExists(szInFile, LookupKind::kFiles)) {
+    if (!LocalExists(szInFile, LookupKind::kFiles, os_)) {
       Fail("Not found infile " + szInFile, kExitLocalPath);
       return;
     }
   } else if (head == "/g") {
     szMode = 'g';
     ftp_get_chk();
-    if (!LocalExists(szOutFolder, LookupKind::kFilesOrDirectories)) {
+    if (!LocalExists(szOutFolder, LookupKind::kFilesOrDirectories, os_)) {
       Fail("Not found outfolder " + szOutFolder, kExitLocalPath);
       return;
     }
@@ -201,15 +176,14 @@ void ZorvexRun::Run(std::string& szLog) {
 }
 
 void ZorvexRun::Tail(const std::string& szLog) {
-  const std::string path = inet::ToAnsi(LogPath());
-  std::FILE* log = std::fopen(path.c_str(), "wb");
-  if (log == nullptr) throw ErrorFromErrno(errno, FileOp::kOpenOutput);
-  const std::string line = inet::ToAnsi(szLog) + "\r\n";
-  const bool written =
-      std::fwrite(line.data(), 1, line.size(), log) == line.size();
-  const int write_errno = errno;
-  if (std::fclose(log) != 0) throw ErrorFromErrno(errno, FileOp::kClose);
-  if (!written) throw ErrorFromErrno(write_errno, FileOp::kWrite);
+  std::unique_ptr<platform::File> log;
+  if (uint32_t e = os_->OpenForWriting(platform::ToAnsi(LogPath()), &log))
+    throw ErrorFromSystem(e, FileOp::kOpenOutput);
+  const std::string line = platform::ToAnsi(szLog) + "\r\n";
+  const uint32_t written = log->Write(line.data(), line.size());
+  const uint32_t closed = log->Close();
+  if (written != 0) throw ErrorFromSystem(written, FileOp::kWrite);
+  if (closed != 0) throw ErrorFromSystem(closed, FileOp::kClose);
   if (clsFtp) clsFtp->CloseSession();
   clsFtp.reset();
 }

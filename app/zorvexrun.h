@@ -17,6 +17,7 @@
 
 #include "ftp/nimbrel.h"
 #include "inet/service.h"
+#include "platform/env.h"
 
 namespace zorvex {
 
@@ -35,15 +36,14 @@ enum ExitStatus : int {
 
 // What the run takes from the process. Strings are UTF-8.
 struct RunEnvironment {
-  // The executable's folder, without a final "/" (except for the root).
+  // The platform: files, folders, the time of day; null: the process's own.
+  platform::Env* env = nullptr;
+  // The executable's folder, without a final separator (except for a root).
   std::string exe_folder;
-  // The command-line tail: the arguments after the program name, joined by
-  // single spaces.
+  // The command-line tail (Env::CommandTail).
   std::string tail;
   // Makes the service for the session; empty: the session's own FTP client.
   std::function<std::shared_ptr<inet::Service>()> make_service;
-  // The current time of day as text; empty: TimeOfDay().
-  std::function<std::string()> time_of_day;
 };
 
 class ZorvexRun {
@@ -90,14 +90,9 @@ class ZorvexRun {
   std::string LogPath() const;
 
   RunEnvironment env_;
+  platform::Env* os_;  // env_.env, or the process's own
   int exit_status_ = kExitSuccess;
 };
-
-// The local time of day in the locale's time format with seconds (%X).
-std::string TimeOfDay();
-
-// The folder of the running executable, links resolved; "." if unknown.
-std::string ExecutableFolder();
 
 }  // namespace zorvex
 

@@ -4,39 +4,17 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "inet/calendar.h"
+
 namespace zorvex {
 namespace {
 
+using inet::CivilDate;
+using inet::CivilFromDays;
+using inet::DaysFromCivil;
+using inet::DaysInMonth;
+
 constexpr int64_t kSecondsPerDay = 86400;
-
-// Days from 1970-01-01 to the given civil date (proleptic Gregorian).
-constexpr int64_t DaysFromCivil(int64_t y, int64_t m, int64_t d) {
-  y -= m <= 2 ? 1 : 0;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const int64_t yoe = y - era * 400;
-  const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468;
-}
-
-struct Civil {
-  int64_t year;
-  int month;
-  int day;
-};
-
-constexpr Civil CivilFromDays(int64_t z) {
-  z += 719468;
-  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const int64_t doe = z - era * 146097;
-  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const int64_t y = yoe + era * 400;
-  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const int64_t mp = (5 * doy + 2) / 153;
-  const int d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-  const int m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  return Civil{y + (m <= 2 ? 1 : 0), m, d};
-}
 
 // The automation date's day 0, 30 December 1899, in days from 1970-01-01.
 constexpr int64_t kEpochDays = DaysFromCivil(1899, 12, 30);
@@ -44,15 +22,6 @@ constexpr int64_t kEpochDays = DaysFromCivil(1899, 12, 30);
 // The range of FromFields: 1 January 100 to 31 December 9999.
 constexpr int64_t kMinDay = DaysFromCivil(100, 1, 1) - kEpochDays;
 constexpr int64_t kMaxDay = DaysFromCivil(9999, 12, 31) - kEpochDays;
-
-bool IsLeap(int year) {
-  return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-}
-
-int DaysInMonth(int year, int month) {
-  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  return month == 2 && IsLeap(year) ? 29 : kDays[month - 1];
-}
 
 // A date split into its day number (relative to day 0) and the second of that
 // day, rounded to the nearest second. Values outside the supported range (and
@@ -162,7 +131,7 @@ int Date::Second() const {
 
 std::string Date::ToString() const {
   const Split s = SplitValue(value_);
-  const Civil c = CivilFromDays(s.day + kEpochDays);
+  const CivilDate c = CivilFromDays(s.day + kEpochDays);
   char buf[48];
   std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d",
                 static_cast<int>(c.year), c.month, c.day,

@@ -1,15 +1,15 @@
 #include "ftp/nimbrel.h"
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <exception>
 #include <limits>
 #include <utility>
 
-#include "ftp/message_box.h"
-#include "inet/codepage.h"
 #include "inet/errors.h"
 #include "inet/ftp_client.h"
+#include "platform/locale.h"
 
 namespace zorvex {
 namespace {
@@ -35,12 +35,12 @@ constexpr inet::DWORD kFormatFlags = inet::FORMAT_MESSAGE_FROM_SYSTEM |
                                      inet::FORMAT_MESSAGE_MAX_WIDTH_MASK;
 
 // A string for the service: ANSI, NUL-terminated (c_str()).
-std::string Ansi(std::string_view text) { return inet::ToAnsi(text); }
+std::string Ansi(std::string_view text) { return platform::ToAnsi(text); }
 
 // A text from the service: the bytes up to the first NUL (at most `size`),
 // converted from ANSI.
 std::string FromBuffer(const char* buffer, size_t size) {
-  return inet::FromAnsi(std::string_view(buffer, ::strnlen(buffer, size)));
+  return platform::FromAnsi(std::string_view(buffer, ::strnlen(buffer, size)));
 }
 
 const char* OrNull(const std::optional<std::string>& ansi) {
@@ -57,14 +57,26 @@ std::optional<std::string> NoneIfEmpty(std::string_view text) {
   return std::string(text);
 }
 
+// Without a shower of the caller's, a message is one line on standard error.
+void ShowOnStandardError(std::string_view text) {
+  while (!text.empty() && (text.back() == '\r' || text.back() == '\n'))
+    text.remove_suffix(1);
+  const std::string line = platform::ToAnsi(text) + "\n";
+  std::fwrite(line.data(), 1, line.size(), stderr);
+  std::fflush(stderr);
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
 // Creation and termination
 
-Nimbrel::Nimbrel(std::shared_ptr<inet::Service> service)
+Nimbrel::Nimbrel(std::shared_ptr<inet::Service> service,
+                 MessageShower show_message)
     : service_(service ? std::move(service)
-                       : std::make_shared<inet::FtpClient>()) {
+                       : std::make_shared<inet::FtpClient>()),
+      show_message_(show_message ? std::move(show_message)
+                                 : MessageShower(ShowOnStandardError)) {
   hInternet_ = service_->InternetOpenA(nullptr, inet::INTERNET_OPEN_TYPE_PRECONFIG,
                                        nullptr, nullptr, 0);
   if (hInternet_ == 0) RaiseFtpError(LastError());
@@ -372,7 +384,7 @@ int32_t Nimbrel::MakeLangId(int16_t nPrimary, int32_t nSub) {
   const double rounded = std::nearbyint(value);
   if (!(rounded >= static_cast<double>(std::numeric_limits<int32_t>::min()) &&
         rounded <= static_cast<double>(std::numeric_limits<int32_t>::max()))) {
-    MsgBox(std::to_string(kOverflowError) + "\r\n");
+    show_message_(std::to_string(kOverflowError) + "\r\n");
     return 0;
   }
   return static_cast<int32_t>(rounded);

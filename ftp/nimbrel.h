@@ -40,9 +40,15 @@ class Nimbrel {
   using FTPFrrListener =
       std::function<void(int32_t ErrNumber, const std::string& ErrString)>;
 
+  // Shows a message to the user, as a message box would.
+  using MessageShower = std::function<void(std::string_view text)>;
+
   // Creation: opens the Internet handle through `service` (our FTP client when
   // null) and sets RemotePort to 21. A failed open leaves hInternet() 0.
-  explicit Nimbrel(std::shared_ptr<inet::Service> service = nullptr);
+  // `show_message` shows the object's own messages (a failure of MakeLangId);
+  // without one they go to standard error as one line.
+  explicit Nimbrel(std::shared_ptr<inet::Service> service = nullptr,
+                   MessageShower show_message = {});
   // Termination: releases RemoteFile, closes the session, then closes
   // hInternet (even when it is 0), reporting a failed close through FTPFrr.
   ~Nimbrel();
@@ -145,6 +151,7 @@ class Nimbrel {
   void RethrowListenerException();
 
   std::shared_ptr<inet::Service> service_;
+  MessageShower show_message_;
   std::vector<FTPFrrListener> listeners_;
 
   // Fields in declaration order.

@@ -9,6 +9,7 @@
 
 #include "fuzz/fuzz_check.h"
 #include "inet/filetime.h"
+#include "inet/line_splitter.h"
 #include "inet/listing.h"
 
 namespace {
@@ -31,6 +32,23 @@ void CheckEntry(const std::optional<inet::ListEntry>& entry,
   const uint64_t ticks = inet::FileTimeToU64(entry->mtime);
   Check(inet::FileTimeToU64(back) ==
         ticks - ticks % inet::kFileTimeTicksPerSecond);
+}
+
+// Cuts `listing` into lines as a listing's data connection does, fed in
+// chunks of `chunk` bytes, and hands every line to `on_line`.
+template <typename OnLine>
+void SplitInto(const std::string& listing, size_t chunk, size_t max_line,
+               OnLine on_line) {
+  inet::LineSplitter splitter(max_line);
+  std::string_view line;
+  for (size_t at = 0; at < listing.size(); at += chunk) {
+    splitter.Append(std::string_view(listing).substr(at, chunk));
+    for (inet::LineSplitter::Status s;
+         (s = splitter.Next(&line)) != inet::LineSplitter::Status::kNeedMore;) {
+      if (s == inet::LineSplitter::Status::kLine) on_line(line);
+    }
+  }
+  if (splitter.Finish(&line)) on_line(line);
 }
 
 }  // namespace
@@ -58,18 +76,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   };
   // The whole input as one line, and as a stream of lines.
   parse(listing);
-  inet::ListingLineSplitter splitter;
-  for (size_t at = 0; at < listing.size(); at += chunk) {
-    splitter.Feed(std::string_view(listing).substr(at, chunk), parse);
-  }
-  splitter.Finish(parse);
-
+  SplitInto(listing, chunk, inet::kMaxListingLine, parse);
   // A small line limit: no line handed out is ever longer than the limit.
-  inet::ListingLineSplitter small(max_line);
-  auto bounded = [&](std::string_view line) { Check(line.size() <= max_line); };
-  for (size_t at = 0; at < listing.size(); at += chunk) {
-    small.Feed(std::string_view(listing).substr(at, chunk), bounded);
-  }
-  small.Finish(bounded);
+  SplitInto(listing, chunk, max_line,
+            [&](std::string_view line) { Check(line.size() <= max_line); });
   return 0;
 }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "fuzz/fuzz_check.h"
+#include "inet/line_splitter.h"
 #include "inet/reply.h"
 
 namespace {
@@ -62,12 +63,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   bool assembler_failed = false;
   std::string first_line;
 
-  auto take_line = [&](const std::string& line) {
+  auto take_line = [&](std::string_view line) {
     Check(line.size() <= max_line);
     Check(line.find('\n') == std::string::npos);
-    pieces.push_back({false, line});
+    pieces.push_back({false, std::string(line)});
     if (assembler_failed) return;
-    if (first_line.empty()) first_line = line;
+    if (first_line.empty()) first_line = std::string(line);
     switch (assembler.Add(line)) {
       case inet::ReplyAssembler::Status::kNeedMore:
         break;
@@ -89,7 +90,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   for (size_t at = 0; at < stream.size(); at += chunk) {
     splitter.Append(std::string_view(stream).substr(at, chunk));
-    std::string line;
+    std::string_view line;
     for (;;) {
       const auto status = splitter.Next(&line);
       if (status == inet::LineSplitter::Status::kNeedMore) break;
@@ -102,7 +103,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Whatever waits for its LF is never more than one line's worth.
     Check(splitter.buffered() <= max_line + 1);
   }
-  std::string last;
+  std::string_view last;
   if (splitter.Finish(&last)) {
     take_line(last);
   } else if (!stream.empty() && stream.back() != '\n') {

@@ -1,40 +1,14 @@
-// Error codes that the service sets as the thread's last error.
+// The error numbers that the service sets as the thread's last error, in the
+// service's namespace: ERROR_FILE_NOT_FOUND, ERROR_INTERNET_TIMEOUT, ... and
+// IsInternetError (platform/errors.h lists them all).
 #ifndef ZORVEX_INET_ERRORS_H_
 #define ZORVEX_INET_ERRORS_H_
 
 #include "inet/service.h"
+#include "platform/errors.h"
 
 namespace inet {
-
-constexpr DWORD ERROR_SUCCESS = 0;
-constexpr DWORD ERROR_FILE_NOT_FOUND = 2;
-constexpr DWORD ERROR_PATH_NOT_FOUND = 3;
-constexpr DWORD ERROR_ACCESS_DENIED = 5;
-constexpr DWORD ERROR_INVALID_HANDLE = 6;
-constexpr DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
-constexpr DWORD ERROR_NO_MORE_FILES = 18;
-constexpr DWORD ERROR_WRITE_FAULT = 29;
-constexpr DWORD ERROR_READ_FAULT = 30;
-constexpr DWORD ERROR_FILE_EXISTS = 80;
-constexpr DWORD ERROR_INVALID_PARAMETER = 87;
-constexpr DWORD ERROR_DISK_FULL = 112;
-constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
-constexpr DWORD ERROR_INVALID_NAME = 123;
-constexpr DWORD ERROR_ALREADY_EXISTS = 183;
-constexpr DWORD ERROR_FILENAME_EXCED_RANGE = 206;
-
-constexpr DWORD ERROR_INTERNET_OUT_OF_HANDLES = 12001;
-constexpr DWORD ERROR_INTERNET_TIMEOUT = 12002;
-constexpr DWORD ERROR_INTERNET_EXTENDED_ERROR = 12003;
-constexpr DWORD ERROR_INTERNET_INTERNAL_ERROR = 12004;
-constexpr DWORD ERROR_INTERNET_NAME_NOT_RESOLVED = 12007;
-constexpr DWORD ERROR_INTERNET_INCORRECT_HANDLE_TYPE = 12018;
-constexpr DWORD ERROR_INTERNET_CANNOT_CONNECT = 12029;
-constexpr DWORD ERROR_INTERNET_CONNECTION_ABORTED = 12030;
-constexpr DWORD ERROR_INTERNET_CONNECTION_RESET = 12031;
-constexpr DWORD ERROR_FTP_TRANSFER_IN_PROGRESS = 12110;
-constexpr DWORD ERROR_FTP_DROPPED = 12111;
-
+using namespace platform::errors;
 }  // namespace inet
 
 #endif  // ZORVEX_INET_ERRORS_H_

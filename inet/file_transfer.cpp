@@ -1,183 +1,67 @@
 #include "inet/file_transfer.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <pthread.h>
-#include <signal.h>
-#include <sys/sendfile.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <cerrno>
+#include <string>
 #include <vector>
 
-#include "inet/errors.h"
-#include "inet/local_file.h"
+#include "inet/line_ends.h"
 
 namespace inet {
 namespace {
 
-constexpr size_t kCopyBuffer = 64 * 1024;
-// The most one sendfile(2) call is asked to move; it moves what the socket
-// buffer takes.
-constexpr size_t kSendChunk = size_t{1} << 30;
-// The pipe between the socket and the file, when the system grants it.
-constexpr int kPipeSize = 1 << 20;
+// ASCII transfers convert every byte; larger chunks mean fewer system calls.
+constexpr size_t kAsciiBuffer = 256 * 1024;
 
-// A socket error on a call that touches both a file and a socket.
-bool IsSocketErrno(int err) {
-  return err == EPIPE || err == ECONNRESET || err == ENOTCONN ||
-         err == ETIMEDOUT || err == ECONNABORTED;
-}
-
-DWORD CopyFileToSocket(Socket& data, int fd, int timeout_ms) {
-  std::vector<char> buf(kCopyBuffer);
-  for (;;) {
-    const ssize_t n = ::read(fd, buf.data(), buf.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return ERROR_READ_FAULT;
-    }
-    if (n == 0) return 0;
-    if (DWORD e = data.SendAll(buf.data(), static_cast<size_t>(n), timeout_ms))
-      return e;
-  }
-}
-
-DWORD CopySocketToFile(Socket& data, int fd, int timeout_ms,
-                       uint64_t* received) {
-  std::vector<char> buf(kCopyBuffer);
+DWORD SendAscii(platform::Stream& data, platform::File& file, int timeout_ms) {
+  std::vector<char> buf(kAsciiBuffer);
+  std::vector<char> converted(LfToCrlf::MaxOutput(buf.size()));
+  LfToCrlf to_crlf;
   for (;;) {
     size_t got = 0;
-    if (DWORD e = data.Recv(buf.data(), buf.size(), timeout_ms, &got)) return e;
+    if (DWORD e = file.Read(buf.data(), buf.size(), &got)) return e;
     if (got == 0) return 0;
-    *received += got;
-    if (DWORD e = WriteAll(fd, buf.data(), got)) return e;
+    const size_t size = to_crlf.Convert(buf.data(), got, converted.data());
+    if (DWORD e = data.Write(converted.data(), size, timeout_ms)) return e;
   }
 }
 
-// sendfile(2) has no MSG_NOSIGNAL: while it runs, SIGPIPE is blocked for
-// this thread, and one it raised is taken off the pending set before the old
-// mask returns, so a peer that goes away gives an error code, never a signal.
-class SigpipeSuppressed {
- public:
-  SigpipeSuppressed() {
-    sigemptyset(&pipe_);
-    sigaddset(&pipe_, SIGPIPE);
-    pthread_sigmask(SIG_BLOCK, &pipe_, &old_);
-    sigset_t pending;
-    sigpending(&pending);
-    was_pending_ = sigismember(&pending, SIGPIPE) == 1;
-  }
-  ~SigpipeSuppressed() {
-    sigset_t pending;
-    if (!was_pending_ && sigpending(&pending) == 0 &&
-        sigismember(&pending, SIGPIPE) == 1) {
-      const timespec now{0, 0};
-      while (sigtimedwait(&pipe_, nullptr, &now) < 0 && errno == EINTR) {
-      }
+DWORD ReceiveAscii(platform::Stream& data, platform::File& file,
+                   int timeout_ms, uint64_t* received) {
+  std::vector<char> buf(kAsciiBuffer);
+  std::vector<char> converted(CrlfToLf::MaxOutput(buf.size()));
+  CrlfToLf to_lf;
+  for (;;) {
+    size_t got = 0;
+    if (DWORD e = data.Read(buf.data(), buf.size(), timeout_ms, &got)) return e;
+    if (got == 0) break;
+    *received += got;
+    DWORD e;
+    // A server that stores LF text and does not convert sends it as is.
+    if (to_lf.Unchanged(buf.data(), got)) {
+      e = file.Write(buf.data(), got);
+    } else {
+      const size_t size = to_lf.Convert(buf.data(), got, converted.data());
+      e = file.Write(converted.data(), size);
     }
-    pthread_sigmask(SIG_SETMASK, &old_, nullptr);
+    if (e != 0) return e;
   }
-  SigpipeSuppressed(const SigpipeSuppressed&) = delete;
-  SigpipeSuppressed& operator=(const SigpipeSuppressed&) = delete;
-
- private:
-  sigset_t pipe_;
-  sigset_t old_;
-  bool was_pending_ = false;
-};
-
-struct Pipe {
-  int fds[2] = {-1, -1};
-  ~Pipe() {
-    if (fds[0] >= 0) ::close(fds[0]);
-    if (fds[1] >= 0) ::close(fds[1]);
-  }
-  bool Open() { return ::pipe2(fds, O_CLOEXEC | O_NONBLOCK) == 0; }
-};
-
-// Empties `bytes` bytes of the pipe into the file with read and write, for a
-// file that does not take splice.
-DWORD DrainPipeCopying(int pipe_fd, int fd, size_t bytes) {
-  std::vector<char> buf(kCopyBuffer);
-  while (bytes > 0) {
-    const ssize_t n = ::read(pipe_fd, buf.data(), std::min(bytes, buf.size()));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return ERROR_WRITE_FAULT;
-    if (DWORD e = WriteAll(fd, buf.data(), static_cast<size_t>(n))) return e;
-    bytes -= static_cast<size_t>(n);
-  }
-  return 0;
+  std::string rest;
+  to_lf.Finish(&rest);
+  return file.Write(rest.data(), rest.size());
 }
 
 }  // namespace
 
-DWORD SendFileData(Socket& data, int fd, int timeout_ms) {
-  SigpipeSuppressed no_sigpipe;
-  bool sent_any = false;
-  for (;;) {
-    const ssize_t n = ::sendfile(data.fd(), fd, nullptr, kSendChunk);
-    if (n > 0) {
-      sent_any = true;
-      continue;
-    }
-    if (n == 0) return 0;  // end of file
-    const int err = errno;
-    if (err == EINTR) continue;
-    if (err == EAGAIN || err == EWOULDBLOCK) {
-      if (DWORD e = data.WaitReady(POLLOUT, timeout_ms)) return e;
-      continue;
-    }
-    if ((err == EINVAL || err == ENOSYS) && !sent_any)
-      return CopyFileToSocket(data, fd, timeout_ms);
-    if (IsSocketErrno(err)) return NetworkError(err);
-    return err == ENOMEM ? ERROR_NOT_ENOUGH_MEMORY : ERROR_READ_FAULT;
-  }
+DWORD SendFileData(platform::Stream& data, platform::File& file,
+                   TransferType type, int timeout_ms) {
+  if (type == TransferType::kBinary) return data.SendFile(file, timeout_ms);
+  return SendAscii(data, file, timeout_ms);
 }
 
-DWORD ReceiveFileData(Socket& data, int fd, int timeout_ms,
-                      uint64_t* received) {
-  Pipe pipe;
-  if (!pipe.Open()) return CopySocketToFile(data, fd, timeout_ms, received);
-  int capacity = ::fcntl(pipe.fds[1], F_SETPIPE_SZ, kPipeSize);
-  if (capacity <= 0) capacity = ::fcntl(pipe.fds[1], F_GETPIPE_SZ);
-  if (capacity <= 0) capacity = 64 * 1024;
-  for (;;) {
-    // The pipe is empty here, so EAGAIN means the socket has nothing yet.
-    const ssize_t n =
-        ::splice(data.fd(), nullptr, pipe.fds[1], nullptr,
-                 static_cast<size_t>(capacity), SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
-    if (n == 0) return 0;  // the peer closed the connection
-    if (n < 0) {
-      const int err = errno;
-      if (err == EINTR) continue;
-      if (err == EAGAIN || err == EWOULDBLOCK) {
-        if (DWORD e = data.WaitReady(POLLIN, timeout_ms)) return e;
-        continue;
-      }
-      if (err == EINVAL && *received == 0)
-        return CopySocketToFile(data, fd, timeout_ms, received);
-      return NetworkError(err);
-    }
-    *received += static_cast<uint64_t>(n);
-    size_t left = static_cast<size_t>(n);
-    while (left > 0) {
-      const ssize_t w =
-          ::splice(pipe.fds[0], nullptr, fd, nullptr, left, SPLICE_F_MOVE);
-      if (w > 0) {
-        left -= static_cast<size_t>(w);
-        continue;
-      }
-      if (w < 0 && errno == EINTR) continue;
-      if (w < 0 && errno == EINVAL) {
-        // The file system does not take splice: copy from here on.
-        if (DWORD e = DrainPipeCopying(pipe.fds[0], fd, left)) return e;
-        return CopySocketToFile(data, fd, timeout_ms, received);
-      }
-      return FileErrno(w < 0 ? errno : EIO, ERROR_WRITE_FAULT);
-    }
-  }
+DWORD ReceiveFileData(platform::Stream& data, platform::File& file,
+                      TransferType type, int timeout_ms, uint64_t* received) {
+  if (type == TransferType::kBinary)
+    return data.ReceiveFile(file, timeout_ms, received);
+  return ReceiveAscii(data, file, timeout_ms, received);
 }
 
 }  // namespace inet

@@ -1,24 +1,30 @@
-// Moving a regular file's bytes over a data connection with the fewest
-// copies: sendfile(2) for uploads, splice(2) through a pipe for downloads,
-// with a plain read/write loop where the file system or socket does not take
-// them. Both wait for the socket at most `timeout_ms` at a time, and return 0,
-// a local file error (below 12000) or a network error (12000 and up).
+// The data of a file transfer: a local file's bytes sent over a data
+// connection, or received into a local file. Binary transfers move the bytes
+// as they are, through the stream's own file paths (without copying them
+// through the program where the stream is a plain socket); ASCII transfers
+// convert line ends on the way (LF to CR LF going out, CR LF to LF coming
+// in). Each returns 0, a local file error or a network error.
 #ifndef ZORVEX_INET_FILE_TRANSFER_H_
 #define ZORVEX_INET_FILE_TRANSFER_H_
 
 #include <cstdint>
 
 #include "inet/service.h"
-#include "inet/socket.h"
+#include "platform/file.h"
+#include "platform/stream.h"
 
 namespace inet {
 
-// Sends `fd` from its current offset to its end.
-DWORD SendFileData(Socket& data, int fd, int timeout_ms);
+enum class TransferType { kBinary, kAscii };
 
-// Writes everything the peer sends, until it closes the connection, to `fd`
-// at its current offset; *received counts the bytes taken off the socket.
-DWORD ReceiveFileData(Socket& data, int fd, int timeout_ms, uint64_t* received);
+// Sends `file` from its current offset to its end.
+DWORD SendFileData(platform::Stream& data, platform::File& file,
+                   TransferType type, int timeout_ms);
+
+// Writes everything the peer sends, until it ends the stream, to `file`;
+// *received counts the bytes taken off the stream, before any conversion.
+DWORD ReceiveFileData(platform::Stream& data, platform::File& file,
+                      TransferType type, int timeout_ms, uint64_t* received);
 
 }  // namespace inet
 

@@ -1,43 +1,13 @@
 #include "inet/filetime.h"
 
+#include "inet/calendar.h"
+
 namespace inet {
 namespace {
 
 constexpr uint64_t kTicksPerDay = 86400ULL * kFileTimeTicksPerSecond;
 // Days from 1601-01-01 to 1970-01-01.
 constexpr int64_t kDays1601To1970 = 134774;
-
-constexpr bool IsLeap(int64_t y) {
-  return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
-}
-
-constexpr int DaysInMonth(int64_t year, int month) {
-  constexpr int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  return month == 2 && IsLeap(year) ? 29 : kDays[month - 1];
-}
-
-// Days since 1970-01-01 of a Gregorian date (valid for all years >= 0).
-constexpr int64_t DaysFromCivil(int64_t y, int m, int d) {
-  y -= m <= 2;
-  const int64_t era = y / 400;  // y >= 0 here
-  const int64_t yoe = y - era * 400;
-  const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468;
-}
-
-// The inverse of DaysFromCivil for days >= -719468 (year 0 onwards).
-constexpr void CivilFromDays(int64_t z, int64_t* y, int* m, int* d) {
-  z += 719468;
-  const int64_t era = z / 146097;
-  const int64_t doe = z - era * 146097;
-  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const int64_t mp = (5 * doy + 2) / 153;
-  *d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-  *m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  *y = yoe + era * 400 + (*m <= 2);
-}
 
 static_assert(DaysFromCivil(1601, 1, 1) == -kDays1601To1970);
 static_assert(DaysFromCivil(1970, 1, 1) == 0);
@@ -69,14 +39,11 @@ bool CivilFromFileTime(const FILETIME& ft, SYSTEMTIME* out) {
   if (v > kFileTimeMax) return false;
   const int64_t days = static_cast<int64_t>(v / kTicksPerDay);
   uint64_t rest = v % kTicksPerDay;
-  int64_t year = 0;
-  int month = 0;
-  int day = 0;
-  CivilFromDays(days - kDays1601To1970, &year, &month, &day);
+  const CivilDate date = CivilFromDays(days - kDays1601To1970);
   SYSTEMTIME st;
-  st.wYear = static_cast<WORD>(year);
-  st.wMonth = static_cast<WORD>(month);
-  st.wDay = static_cast<WORD>(day);
+  st.wYear = static_cast<WORD>(date.year);
+  st.wMonth = static_cast<WORD>(date.month);
+  st.wDay = static_cast<WORD>(date.day);
   st.wDayOfWeek = static_cast<WORD>((days + 1) % 7);  // 1601-01-01: Monday
   const uint64_t ticks_per_hour = 3600ULL * kFileTimeTicksPerSecond;
   st.wHour = static_cast<WORD>(rest / ticks_per_hour);

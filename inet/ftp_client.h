@@ -1,5 +1,6 @@
 // FtpClient: the Internet FTP service implemented as our own FTP client over
-// POSIX sockets (RFC 959 with the EPSV/EPRT, FEAT and MLSD extensions).
+// the platform's sockets (RFC 959 with the EPSV/EPRT, FEAT and MLSD
+// extensions).
 // Thread-compatible: one object may be used from several threads, one call at
 // a time per handle; the last error is per thread.
 //
@@ -36,20 +37,21 @@
 
 #include <memory>
 
+#include "inet/client_options.h"
 #include "inet/service.h"
+
+namespace platform {
+class Env;
+}  // namespace platform
 
 namespace inet {
 
-struct FtpClientOptions {
-  int connect_timeout_ms = 30000;  // TCP connect, and the greeting
-  int io_timeout_ms = 60000;       // inactivity on control and data connections
-  int quit_timeout_ms = 2000;      // waiting for 221 after QUIT
-  bool use_mlsd = true;            // false: always list with LIST
-};
-
 class FtpClient : public Service {
  public:
-  explicit FtpClient(FtpClientOptions options = {});
+  // Sockets and local files come from `env` (the platform's own when null),
+  // which must outlive the client.
+  explicit FtpClient(FtpClientOptions options = {},
+                     platform::Env* env = nullptr);
   ~FtpClient() override;
   FtpClient(const FtpClient&) = delete;
   FtpClient& operator=(const FtpClient&) = delete;

@@ -1,6 +1,5 @@
 // Parsers for the lines of a remote directory listing: MLSD (machine-readable
-// facts) and LIST (Unix "ls -l" style and DOS style), and a splitter that cuts
-// a listing's byte stream into bounded lines.
+// facts) and LIST (Unix "ls -l" style and DOS style).
 //
 // Every function here is total: any bytes give either an entry or nullopt,
 // never a crash or an exception. Choices made for doubtful input:
@@ -17,7 +16,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -48,34 +46,6 @@ std::optional<ListEntry> ParseMlsdLine(std::string_view line);
 // gives them, without time-zone conversion.
 std::optional<ListEntry> ParseListLine(std::string_view line,
                                        int64_t now_unix_utc);
-
-// Cuts a listing's byte stream into lines ended by LF (a CR before the LF is
-// removed). Memory stays bounded: a line longer than max_line bytes is dropped
-// whole and never stored beyond max_line bytes.
-class ListingLineSplitter {
- public:
-  using LineHandler = std::function<void(std::string_view line)>;
-
-  explicit ListingLineSplitter(size_t max_line = kMaxListingLine)
-      : max_line_(max_line) {}
-
-  // Hands every complete line in data (joined to what came before) to
-  // on_line.
-  void Feed(std::string_view data, const LineHandler& on_line);
-  // Hands a last line without a line end, if any, to on_line.
-  void Finish(const LineHandler& on_line);
-
-  // Lines dropped because they were too long.
-  size_t dropped() const { return dropped_; }
-
- private:
-  void Emit(std::string_view line, const LineHandler& on_line);
-
-  size_t max_line_;
-  std::string pending_;
-  bool overflow_ = false;  // the current line is already too long
-  size_t dropped_ = 0;
-};
 
 }  // namespace inet
 

@@ -1,84 +1,49 @@
 #include "inet/local_file.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdio>
-#include <mutex>
-
 #include "inet/errors.h"
 
 namespace inet {
+namespace {
 
-DWORD FileErrno(int err, DWORD otherwise) {
-  switch (err) {
-    case ENOENT:
-      return ERROR_FILE_NOT_FOUND;
-    case ENOTDIR:
-      return ERROR_PATH_NOT_FOUND;
-    case EACCES:
-    case EPERM:
-    case EROFS:
-    case EISDIR:
-    case ETXTBSY:
-      return ERROR_ACCESS_DENIED;
-    case ENOSPC:
-    case EDQUOT:
-    case EFBIG:
-      return ERROR_DISK_FULL;
-    case ENAMETOOLONG:
-      return ERROR_FILENAME_EXCED_RANGE;
-    case ENOMEM:
-      return ERROR_NOT_ENOUGH_MEMORY;
-    default:
-      return otherwise;
-  }
-}
-
-std::string ParentOf(const std::string& path) {
+// The folder part of a path: "." when it has no slash, "/" for "/name".
+std::string FolderOf(const std::string& path) {
   const size_t slash = path.find_last_of('/');
   if (slash == std::string::npos) return ".";
   if (slash == 0) return "/";
   return path.substr(0, slash);
 }
 
-bool IsDirectory(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}  // namespace
+
+DownloadTarget::~DownloadTarget() {
+  file_.reset();
+  if (!temp_.empty() && !committed_) env_->Remove(temp_);
 }
 
-mode_t CurrentUmask() {
-  if (FILE* f = std::fopen("/proc/self/status", "re")) {
-    char line[256];
-    unsigned mask = 0;
-    bool found = false;
-    while (std::fgets(line, sizeof line, f) != nullptr) {
-      if (std::sscanf(line, "Umask: %o", &mask) == 1) {
-        found = true;
-        break;
-      }
-    }
-    std::fclose(f);
-    if (found) return static_cast<mode_t>(mask);
-  }
-  static std::mutex mu;
-  std::lock_guard<std::mutex> lock(mu);
-  const mode_t mask = ::umask(022);
-  ::umask(mask);
-  return mask;
+DWORD DownloadTarget::Create(const std::string& target, bool fail_if_exists) {
+  const size_t slash = target.find_last_of('/');
+  const std::string base =
+      slash == std::string::npos ? target : target.substr(slash + 1);
+  if (base.empty() || base == "." || base == "..") return ERROR_INVALID_NAME;
+  const platform::FileStatus status = env_->Status(target);
+  if (status.exists && fail_if_exists) return ERROR_FILE_EXISTS;
+  if (status.exists && status.is_directory) return ERROR_ACCESS_DENIED;
+  target_ = target;
+  fail_if_exists_ = fail_if_exists;
+  return env_->CreateTemporary(target, &file_, &temp_);
 }
 
-DWORD WriteAll(int fd, const char* data, size_t size) {
-  while (size > 0) {
-    ssize_t n = ::write(fd, data, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return FileErrno(errno, ERROR_WRITE_FAULT);
-    }
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
+DWORD DownloadTarget::Commit() {
+  if (DWORD e = file_->Sync()) return e;
+  const DWORD closed = file_->Close();
+  file_.reset();
+  if (closed != 0) return closed;
+  const DWORD e = fail_if_exists_ ? env_->MoveNoReplace(temp_, target_)
+                                  : env_->Replace(temp_, target_);
+  if (e != 0) return e;
+  committed_ = true;
+  // The file is in place; a folder that cannot be flushed does not undo that.
+  env_->SyncFolder(FolderOf(target_));
   return 0;
 }
 

@@ -2,9 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <clocale>
-#include <cstdlib>
-#include <cstring>
 
 namespace inet {
 namespace {
@@ -90,10 +87,6 @@ constexpr bool IsSorted() {
 }
 static_assert(IsSorted(), "message codes must ascend");
 
-bool StartsWithJa(const char* s) {
-  return s != nullptr && std::strncmp(s, "ja", 2) == 0;
-}
-
 }  // namespace
 
 std::string_view LookupMessage(DWORD code, bool japanese) {
@@ -103,21 +96,6 @@ std::string_view LookupMessage(DWORD code, bool japanese) {
       [](const Message& m, DWORD c) { return m.code < c; });
   if (it == end || it->code != code) return {};
   return japanese ? it->japanese : it->english;
-}
-
-bool UserLanguageIsJapanese() {
-  const char* current = std::setlocale(LC_MESSAGES, nullptr);
-  if (current != nullptr && std::strcmp(current, "C") != 0 &&
-      std::strcmp(current, "POSIX") != 0) {
-    return StartsWithJa(current);
-  }
-  // The program has not taken the user's locale (or it is not installed):
-  // the user's choice is still in the environment, in POSIX precedence.
-  for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
-    const char* value = std::getenv(name);
-    if (value != nullptr && value[0] != '\0') return StartsWithJa(value);
-  }
-  return false;
 }
 
 size_t MessageCount() { return std::size(kMessages); }

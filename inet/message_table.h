@@ -14,12 +14,6 @@ namespace inet {
 // The text of code, UTF-8, with no line break; empty when the code is unknown.
 std::string_view LookupMessage(DWORD code, bool japanese);
 
-// True when the user's language is Japanese: the message locale (as
-// setlocale reports it; when the program still runs in the C or POSIX
-// locale, the first of LC_ALL, LC_MESSAGES and LANG that is set) starts
-// with "ja".
-bool UserLanguageIsJapanese();
-
 // The codes that have a text, in ascending order (for tests and tools).
 size_t MessageCount();
 DWORD MessageCodeAt(size_t index);

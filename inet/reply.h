@@ -1,5 +1,5 @@
-// Reading the control connection: splitting the byte stream into bounded
-// lines, and assembling lines into replies (RFC 959: "ddd text" or a
+// Replies of the control connection: assembling lines (inet/line_splitter.h
+// cuts the byte stream into them) into replies (RFC 959: "ddd text" or a
 // multi-line reply from "ddd-" to the first line that starts with "ddd ").
 #ifndef ZORVEX_INET_REPLY_H_
 #define ZORVEX_INET_REPLY_H_
@@ -18,31 +18,6 @@ struct Reply {
   int code = 0;
   std::string text;  // every line, CRLF-separated, without a final CRLF
   int kind() const { return code / 100; }  // 1..5
-};
-
-// Splits a byte stream into lines ending with LF; a CR before the LF is
-// dropped. A line longer than the limit is reported once as kTooLong and its
-// bytes are thrown away up to its LF, so memory stays bounded.
-class LineSplitter {
- public:
-  enum class Status { kLine, kNeedMore, kTooLong };
-
-  explicit LineSplitter(size_t max_line) : max_line_(max_line) {}
-
-  void Append(std::string_view data);
-  Status Next(std::string* line);
-  // At the end of the stream: the last line when it has no LF. False when
-  // nothing is left (or the rest was part of an over-long line).
-  bool Finish(std::string* line);
-  // Bytes received but not yet returned as lines.
-  size_t buffered() const { return buf_.size() - pos_; }
-
- private:
-  std::string buf_;
-  size_t pos_ = 0;
-  size_t scanned_ = 0;  // bytes after pos_ known to hold no LF
-  bool discarding_ = false;
-  size_t max_line_;
 };
 
 // Collects the lines of one reply.

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "app/run_error.h"
-#include "ftp/message_box.h"
+#include "app/message_box.h"
 #include "tests/support/ftp_server.h"
 #include "tests/support/recording_service.h"
 
@@ -26,6 +26,13 @@ using testsupport::RecordingService;
 using testsupport::TempDir;
 using testsupport::WriteFile;
 
+// The process's own platform with a fixed time of day.
+class FixedTimeEnv : public platform::EnvWrapper {
+ public:
+  FixedTimeEnv() : EnvWrapper(platform::Env::Default()) {}
+  std::string TimeOfDay() override { return "9:05:07"; }
+};
+
 class ZorvexRunTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -38,16 +45,17 @@ class ZorvexRunTest : public ::testing::Test {
 
   int Run(const std::string& tail) {
     RunEnvironment env;
+    env.env = &os_;
     env.exe_folder = dir_.path();
     env.tail = tail;
     env.make_service = [this] { return service_; };
-    env.time_of_day = [] { return std::string("9:05:07"); };
     ZorvexRun run(env);
     run.Form_Load();
     return run.exit_status();
   }
   std::string Log() { return ReadFile(dir_ / "zorvexlog.txt"); }
 
+  FixedTimeEnv os_;
   TempDir dir_;
   std::shared_ptr<RecordingService> service_ =
       std::make_shared<RecordingService>();
@@ -134,17 +142,6 @@ TEST_F(ZorvexRunTest, FirstFailureDecidesTheStatus) {
   ASSERT_EQ(::mkdir((dir_ / "zorvexlog.txt").c_str(), 0755), 0);
   EXPECT_EQ(Run("/x a,b"), kExitCommandLine);
   EXPECT_EQ(messages_.size(), 3u);
-}
-
-TEST(ProcessTest, TimeOfDayAndExecutableFolder) {
-  // The tests run in the C locale, whose time format is %H:%M:%S.
-  EXPECT_THAT(TimeOfDay(),
-              ::testing::MatchesRegex("[0-2][0-9]:[0-5][0-9]:[0-6][0-9]"));
-  const std::string folder = ExecutableFolder();
-  ASSERT_FALSE(folder.empty());
-  EXPECT_EQ(folder.front(), '/');
-  EXPECT_NE(folder.back(), '/');
-  EXPECT_TRUE(testsupport::Exists(folder + "/app_tests"));
 }
 
 // Splitting the tail: {tail, szInFile, szOutFolder, szGetDir, error number}.

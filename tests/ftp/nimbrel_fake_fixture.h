@@ -8,6 +8,7 @@
 #include <memory>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "ftp/nimbrel.h"
@@ -47,7 +48,8 @@ class NimbrelFakeTest : public ::testing::Test {
   // Creates the object (after any scripting of its creation), listens to its
   // events and forgets the creation's calls.
   Nimbrel& Make() {
-    nimbrel_ = std::make_unique<Nimbrel>(fake_);
+    nimbrel_ = std::make_unique<Nimbrel>(
+        fake_, [this](std::string_view text) { shown_.emplace_back(text); });
     nimbrel_->OnFTPFrr([this](int32_t number, const std::string& text) {
       events_.push_back(FtpEvent{number, text});
     });
@@ -66,6 +68,7 @@ class NimbrelFakeTest : public ::testing::Test {
       std::make_shared<testsupport::RecordingService>();
   // Declared before the object, which may still raise events as it goes.
   std::vector<FtpEvent> events_;
+  std::vector<std::string> shown_;  // the object's own messages
   std::unique_ptr<Nimbrel> nimbrel_;
 };
 

@@ -351,40 +351,5 @@ TEST(ListLine, RandomBytesNeverCrash) {
   }
 }
 
-// ---- The line splitter ----
-
-std::vector<std::string> Split(const std::vector<std::string>& chunks,
-                               size_t max_line, size_t* dropped = nullptr) {
-  std::vector<std::string> lines;
-  ListingLineSplitter splitter(max_line);
-  auto add = [&](std::string_view l) { lines.emplace_back(l); };
-  for (const auto& c : chunks) splitter.Feed(c, add);
-  splitter.Finish(add);
-  if (dropped) *dropped = splitter.dropped();
-  return lines;
-}
-
-TEST(ListingLineSplitter, CutsLinesAcrossChunks) {
-  using V = std::vector<std::string>;
-  EXPECT_EQ(Split({"a\r\nb\nc"}, 100), (V{"a", "b", "c"}));
-  EXPECT_EQ(Split({"ab", "c\r", "\nd", "", "e\r\n"}, 100), (V{"abc", "de"}));
-  EXPECT_EQ(Split({"\n\r\n"}, 100), (V{"", ""}));
-  EXPECT_EQ(Split({}, 100), V{});
-  EXPECT_EQ(Split({"x\ry\n"}, 100), (V{"x\ry"}));
-}
-
-TEST(ListingLineSplitter, DropsOverLongLinesAndKeepsTheRest) {
-  using V = std::vector<std::string>;
-  size_t dropped = 0;
-  EXPECT_EQ(Split({"12345\n123456\r\n1234567\nok\n"}, 6, &dropped),
-            (V{"12345", "123456", "ok"}));
-  EXPECT_EQ(dropped, 1u);
-  EXPECT_EQ(Split({"1234", "5678", "9", "\nok", "yes"}, 6, &dropped),
-            (V{"okyes"}));
-  EXPECT_EQ(dropped, 1u);
-  EXPECT_EQ(Split({"ok\n", std::string(100, 'x')}, 6, &dropped), (V{"ok"}));
-  EXPECT_EQ(dropped, 1u);
-}
-
 }  // namespace
 }  // namespace inet

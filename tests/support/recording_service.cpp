@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "inet/errors.h"
+#include "inet/filetime.h"
 
 namespace testsupport {
 namespace {
@@ -26,19 +27,6 @@ size_t CopyOut(const std::string& text, char* buffer, size_t capacity) {
   if (n < capacity) buffer[n] = '\0';
   return n;
 }
-
-// Days from 1601-01-01 to a civil date.
-int64_t DaysFrom1601(int64_t y, int64_t m, int64_t d) {
-  y -= m <= 2 ? 1 : 0;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const int64_t yoe = y - era * 400;
-  const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  const int64_t from_1970 = era * 146097 + doe - 719468;
-  return from_1970 + 134774;  // 1601-01-01 is 134774 days before 1970-01-01
-}
-
-constexpr uint64_t kTicksPerSecond = 10000000;
 
 }  // namespace
 
@@ -148,13 +136,11 @@ inet::WIN32_FIND_DATAA RecordingService::FindData(const std::string& name,
 inet::FILETIME RecordingService::FileTime(int year, int month, int day,
                                           int hour, int minute, int second,
                                           int millis) {
-  const uint64_t seconds =
-      static_cast<uint64_t>(DaysFrom1601(year, month, day)) * 86400 +
-      static_cast<uint64_t>(hour * 3600 + minute * 60 + second);
-  const uint64_t ticks =
-      seconds * kTicksPerSecond + static_cast<uint64_t>(millis) * 10000;
-  return inet::FILETIME{static_cast<inet::DWORD>(ticks & 0xFFFFFFFFu),
-                        static_cast<inet::DWORD>(ticks >> 32)};
+  inet::FILETIME ft;
+  EXPECT_TRUE(inet::FileTimeFromCivil(year, month, day, hour, minute, second,
+                                      &ft));
+  return inet::FileTimeFromU64(inet::FileTimeToU64(ft) +
+                               static_cast<uint64_t>(millis) * 10000);
 }
 
 std::vector<Call> RecordingService::ServiceCalls() const {
@@ -398,33 +384,11 @@ inet::BOOL RecordingService::FileTimeToSystemTime(
     system_times_.pop_front();
     return ok;
   }
-  if (ticks >= 0x8000000000000000ull) {
+  if (!inet::CivilFromFileTime(lpFileTime ? *lpFileTime : inet::FILETIME{},
+                               lpSystemTime)) {
     last_error_ = inet::ERROR_INVALID_PARAMETER;
     return 0;
   }
-  const uint64_t seconds = ticks / kTicksPerSecond;
-  int64_t days = static_cast<int64_t>(seconds / 86400);
-  const uint64_t in_day = seconds % 86400;
-  // Civil date from days since 1601-01-01.
-  int64_t z = days - 134774 + 719468;
-  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const int64_t doe = z - era * 146097;
-  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const int64_t mp = (5 * doy + 2) / 153;
-  const int64_t d = doy - (153 * mp + 2) / 5 + 1;
-  const int64_t m = mp < 10 ? mp + 3 : mp - 9;
-  const int64_t y = yoe + era * 400 + (m <= 2 ? 1 : 0);
-  lpSystemTime->wYear = static_cast<inet::WORD>(y);
-  lpSystemTime->wMonth = static_cast<inet::WORD>(m);
-  lpSystemTime->wDay = static_cast<inet::WORD>(d);
-  // 1601-01-01 was a Monday.
-  lpSystemTime->wDayOfWeek = static_cast<inet::WORD>((days + 1) % 7);
-  lpSystemTime->wHour = static_cast<inet::WORD>(in_day / 3600);
-  lpSystemTime->wMinute = static_cast<inet::WORD>(in_day / 60 % 60);
-  lpSystemTime->wSecond = static_cast<inet::WORD>(in_day % 60);
-  lpSystemTime->wMilliseconds =
-      static_cast<inet::WORD>(ticks % kTicksPerSecond / 10000);
   return ok;
 }
 

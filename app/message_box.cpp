@@ -1,6 +1,6 @@
-#include "ftp/message_box.h"
+#include "app/message_box.h"
 
-#include "inet/codepage.h"
+#include "platform/locale.h"
 
 #include <cstdio>
 #include <mutex>
@@ -58,7 +58,7 @@ void MsgBox(std::string_view text) {
     line += ": ";
     line += OneLine(text);
     line += '\n';
-    line = inet::ToAnsi(line);  // the terminal shows the locale's charset
+    line = platform::ToAnsi(line);  // the terminal shows the locale's charset
     std::fwrite(line.data(), 1, line.size(), stderr);
     std::fflush(stderr);
   } catch (...) {

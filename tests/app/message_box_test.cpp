@@ -1,4 +1,4 @@
-#include "ftp/message_box.h"
+#include "app/message_box.h"
 
 #include <gtest/gtest.h>
 

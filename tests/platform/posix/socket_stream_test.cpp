@@ -1,7 +1,7 @@
-// Moving file bytes over a TCP connection on loopback: the zero-copy paths,
-// the copying fallbacks (a pipe cannot be sent with sendfile, an append-only
-// file cannot be spliced into), and how failures are reported.
-#include "inet/file_transfer.h"
+// The plain TCP stream's file paths on loopback: the zero-copy paths, the
+// copying fallbacks (a pipe cannot be sent with sendfile, an append-only file
+// cannot be spliced into), and how failures are reported.
+#include "platform/posix/socket_stream.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -12,14 +12,17 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <thread>
 
-#include "inet/errors.h"
+#include "platform/env.h"
+#include "platform/errors.h"
+#include "platform/posix/posix_file.h"
 #include "tests/support/ftp_server.h"
 #include "tests/support/raw_control.h"
 
-namespace inet {
+namespace platform {
 namespace {
 
 using testsupport::ReadFile;
@@ -41,14 +44,14 @@ std::string Pattern(size_t size) {
 
 // A connected pair: `ours` as the client would hold it, `peer` a plain fd.
 struct Connection {
-  Socket ours;
+  std::unique_ptr<Stream> ours;
   int peer = -1;
   Connection() {
     int port = 0;
     const int listener = testsupport::ListenTcp("127.0.0.1", 0, &port);
     EXPECT_GE(listener, 0);
-    EXPECT_EQ(Socket::Connect("127.0.0.1", static_cast<uint16_t>(port), 5000,
-                              &ours),
+    EXPECT_EQ(Env::Default()->Connect("127.0.0.1", static_cast<uint16_t>(port),
+                                      5000, &ours),
               0u);
     peer = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
     ::close(listener);
@@ -71,7 +74,7 @@ struct Connection {
   }
 };
 
-TEST(FileTransferTest, SendsWholeFileFromTheCurrentOffset) {
+TEST(SocketStreamTest, SendsWholeFileFromTheCurrentOffset) {
   TempDir dir;
   const std::string content = Pattern(3 * 1024 * 1024 + 17);
   WriteFile(dir.path() + "/src", content);
@@ -79,18 +82,18 @@ TEST(FileTransferTest, SendsWholeFileFromTheCurrentOffset) {
     Connection c;
     const int fd = ::open((dir.path() + "/src").c_str(), O_RDONLY);
     ::lseek(fd, start, SEEK_SET);
+    PosixFile file(fd);
     std::string got;
     std::thread reader([&] { got = testsupport::ReadToEnd(c.peer); });
-    EXPECT_EQ(SendFileData(c.ours, fd, 5000), 0u);
-    c.ours.Close();
+    EXPECT_EQ(c.ours->SendFile(file, 5000), 0u);
+    c.ours->Close();
     reader.join();
-    ::close(fd);
     EXPECT_TRUE(got == content.substr(static_cast<size_t>(start)))
         << "start " << start << ", got " << got.size() << " bytes";
   }
 }
 
-TEST(FileTransferTest, SendsFromADescriptorSendfileRefuses) {
+TEST(SocketStreamTest, SendsFromADescriptorSendfileRefuses) {
   // A pipe is not a file sendfile reads from: the bytes are copied instead.
   Connection c;
   int p[2];
@@ -99,16 +102,16 @@ TEST(FileTransferTest, SendsFromADescriptorSendfileRefuses) {
   ASSERT_EQ(::write(p[1], content.data(), content.size()),
             static_cast<ssize_t>(content.size()));
   ::close(p[1]);
+  PosixFile pipe_end(p[0]);
   std::string got;
   std::thread reader([&] { got = testsupport::ReadToEnd(c.peer); });
-  EXPECT_EQ(SendFileData(c.ours, p[0], 5000), 0u);
-  c.ours.Close();
+  EXPECT_EQ(c.ours->SendFile(pipe_end, 5000), 0u);
+  c.ours->Close();
   reader.join();
-  ::close(p[0]);
   EXPECT_TRUE(got == content);
 }
 
-TEST(FileTransferTest, ReceivesEverythingUntilThePeerCloses) {
+TEST(SocketStreamTest, ReceivesEverythingUntilThePeerCloses) {
   TempDir dir;
   const std::string content = Pattern(5 * 1024 * 1024 + 3);
   // O_APPEND files cannot be spliced into; they take the copying path.
@@ -117,55 +120,56 @@ TEST(FileTransferTest, ReceivesEverythingUntilThePeerCloses) {
     const std::string path = dir.path() + "/dst" + std::to_string(extra_flags);
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | extra_flags, 0600);
     ASSERT_GE(fd, 0);
-    Connection c;
-    std::thread writer = c.Feed(content);
-    uint64_t received = 0;
-    EXPECT_EQ(ReceiveFileData(c.ours, fd, 5000, &received), 0u);
-    writer.join();
-    ::close(fd);
-    EXPECT_EQ(received, content.size());
+    {
+      PosixFile file(fd);
+      Connection c;
+      std::thread writer = c.Feed(content);
+      uint64_t received = 0;
+      EXPECT_EQ(c.ours->ReceiveFile(file, 5000, &received), 0u);
+      writer.join();
+      EXPECT_EQ(received, content.size());
+    }
     EXPECT_TRUE(ReadFile(path) == content);
   }
 }
 
-TEST(FileTransferTest, ReceiveReportsAFullDiskAndASilentPeer) {
+TEST(SocketStreamTest, ReceiveReportsAFullDiskAndASilentPeer) {
   {
     const int fd = ::open("/dev/full", O_WRONLY);
     ASSERT_GE(fd, 0);
+    PosixFile file(fd);
     Connection c;
     std::thread writer = c.Feed(Pattern(256 * 1024));
     uint64_t received = 0;
-    EXPECT_EQ(ReceiveFileData(c.ours, fd, 5000, &received), ERROR_DISK_FULL);
-    c.ours.Close();
+    EXPECT_EQ(c.ours->ReceiveFile(file, 5000, &received), ERROR_DISK_FULL);
+    c.ours->Close();
     writer.join();
-    ::close(fd);
   }
   {
     TempDir dir;
-    const int fd = ::open((dir.path() + "/dst").c_str(), O_WRONLY | O_CREAT, 0600);
+    PosixFile file(
+        ::open((dir.path() + "/dst").c_str(), O_WRONLY | O_CREAT, 0600));
     Connection c;
     ASSERT_EQ(::write(c.peer, "abc", 3), 3);
     uint64_t received = 0;
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(ReceiveFileData(c.ours, fd, 300, &received), ERROR_INTERNET_TIMEOUT);
+    EXPECT_EQ(c.ours->ReceiveFile(file, 300, &received), ERROR_INTERNET_TIMEOUT);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
     EXPECT_EQ(received, 3u);
-    ::close(fd);
   }
 }
 
-TEST(FileTransferTest, SendToAClosedPeerGivesAnErrorNotASignal) {
+TEST(SocketStreamTest, SendToAClosedPeerGivesAnErrorNotASignal) {
   // SIGPIPE keeps its default action here, which would end the test process.
   TempDir dir;
   WriteFile(dir.path() + "/src", Pattern(4 * 1024 * 1024));
-  const int fd = ::open((dir.path() + "/src").c_str(), O_RDONLY);
+  PosixFile file(::open((dir.path() + "/src").c_str(), O_RDONLY));
   Connection c;
   ::close(c.peer);
   c.peer = -1;
-  EXPECT_EQ(::write(c.ours.fd(), "x", 1), 1);  // draws the reset
+  EXPECT_EQ(c.ours->Write("x", 1, 1000), 0u);  // draws the reset
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  const DWORD e = SendFileData(c.ours, fd, 5000);
-  ::close(fd);
+  const uint32_t e = c.ours->SendFile(file, 5000);
   EXPECT_TRUE(e == ERROR_INTERNET_CONNECTION_RESET ||
               e == ERROR_INTERNET_CONNECTION_ABORTED)
       << e;
@@ -174,10 +178,10 @@ TEST(FileTransferTest, SendToAClosedPeerGivesAnErrorNotASignal) {
   EXPECT_EQ(sigismember(&pending, SIGPIPE), 0);
 }
 
-TEST(FileTransferTest, SendReportsAPeerThatResets) {
+TEST(SocketStreamTest, SendReportsAPeerThatResets) {
   TempDir dir;
   WriteFile(dir.path() + "/src", Pattern(8 * 1024 * 1024));
-  const int fd = ::open((dir.path() + "/src").c_str(), O_RDONLY);
+  PosixFile file(::open((dir.path() + "/src").c_str(), O_RDONLY));
   Connection c;
   // Closing with unread data and a zero linger sends a reset.
   linger l{1, 0};
@@ -188,13 +192,12 @@ TEST(FileTransferTest, SendReportsAPeerThatResets) {
     ::close(c.peer);
     c.peer = -1;
   });
-  const DWORD e = SendFileData(c.ours, fd, 5000);
+  const uint32_t e = c.ours->SendFile(file, 5000);
   closer.join();
-  ::close(fd);
   EXPECT_TRUE(e == ERROR_INTERNET_CONNECTION_RESET ||
               e == ERROR_INTERNET_CONNECTION_ABORTED)
       << e;
 }
 
 }  // namespace
-}  // namespace inet
+}  // namespace platform

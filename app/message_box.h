@@ -2,8 +2,8 @@
 // on standard error: the title "zorvexrun", ": ", then the text with its line
 // breaks removed, in the locale's character set. Tests replace the sink to
 // capture messages.
-#ifndef ZORVEX_FTP_MESSAGE_BOX_H_
-#define ZORVEX_FTP_MESSAGE_BOX_H_
+#ifndef ZORVEX_APP_MESSAGE_BOX_H_
+#define ZORVEX_APP_MESSAGE_BOX_H_
 
 #include <functional>
 #include <string>
@@ -23,4 +23,4 @@ MessageSink SetMessageSink(MessageSink sink);
 
 }  // namespace zorvex
 
-#endif  // ZORVEX_FTP_MESSAGE_BOX_H_
+#endif  // ZORVEX_APP_MESSAGE_BOX_H_

@@ -1,12 +1,16 @@
-#include "inet/codepage.h"
+// The locale on POSIX systems: iconv between UTF-8 and the character set of
+// the current locale, and the language from the locale or the environment.
+#include "platform/locale.h"
 
 #include <iconv.h>
 #include <langinfo.h>
 
 #include <cerrno>
+#include <clocale>
+#include <cstdlib>
 #include <cstring>
 
-namespace inet {
+namespace platform {
 namespace {
 
 bool IsUtf8(const std::string& codeset) {
@@ -71,4 +75,22 @@ std::string FromAnsi(std::string_view ansi) {
   return Convert(ansi, "UTF-8", codeset.c_str(), "\xEF\xBF\xBD");
 }
 
-}  // namespace inet
+bool UserLanguageIsJapanese() {
+  auto starts_with_ja = [](const char* s) {
+    return s != nullptr && std::strncmp(s, "ja", 2) == 0;
+  };
+  const char* current = std::setlocale(LC_MESSAGES, nullptr);
+  if (current != nullptr && std::strcmp(current, "C") != 0 &&
+      std::strcmp(current, "POSIX") != 0) {
+    return starts_with_ja(current);
+  }
+  // The program has not taken the user's locale (or it is not installed):
+  // the user's choice is still in the environment, in POSIX precedence.
+  for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+    const char* value = std::getenv(name);
+    if (value != nullptr && value[0] != '\0') return starts_with_ja(value);
+  }
+  return false;
+}
+
+}  // namespace platform

@@ -1,13 +1,15 @@
-// Conversion between the program's strings (UTF-8) and the system ANSI code
-// page, which on this platform is the character set of the current locale
-// (after setlocale(LC_ALL, "")); in the C/POSIX locale it is taken as UTF-8.
-#ifndef ZORVEX_INET_CODEPAGE_H_
-#define ZORVEX_INET_CODEPAGE_H_
+// The user's locale: conversion between the program's strings (UTF-8) and the
+// system ANSI code page, and the user's language. On POSIX systems the ANSI
+// code page is the character set of the current locale (after
+// Env::PrepareProcess), and the C/POSIX locale is taken as UTF-8; on Windows
+// it is the system's ANSI code page.
+#ifndef ZORVEX_PLATFORM_LOCALE_H_
+#define ZORVEX_PLATFORM_LOCALE_H_
 
 #include <string>
 #include <string_view>
 
-namespace inet {
+namespace platform {
 
 // The name of the ANSI code page's character set, for example "UTF-8".
 std::string AnsiCodeset();
@@ -23,6 +25,9 @@ std::string ToAnsi(std::string_view utf8);
 // page becomes U+FFFD.
 std::string FromAnsi(std::string_view ansi);
 
-}  // namespace inet
+// True when the user's language is Japanese.
+bool UserLanguageIsJapanese();
 
-#endif  // ZORVEX_INET_CODEPAGE_H_
+}  // namespace platform
+
+#endif  // ZORVEX_PLATFORM_LOCALE_H_

@@ -1,0 +1,274 @@
+#include "inet/control_connection.h"
+
+#include <cctype>
+#include <chrono>
+#include <optional>
+#include <utility>
+
+#include "inet/data_address.h"
+#include "inet/errors.h"
+#include "inet/last_error.h"
+
+namespace inet {
+namespace {
+
+// Preliminary (1xx) replies tolerated before the reply that ends a command.
+constexpr int kMaxPreliminary = 16;
+constexpr size_t kReadChunk = 4096;
+
+}  // namespace
+
+ControlConnection::ControlConnection(platform::Env* env,
+                                     const FtpClientOptions& options,
+                                     bool passive)
+    : env_(env), options_(options), passive_(passive) {}
+
+ControlConnection::~ControlConnection() = default;
+
+void ControlConnection::Break(DWORD error) {
+  if (broken_ == 0)
+    broken_ = error == ERROR_INTERNET_CONNECTION_RESET
+                  ? ERROR_INTERNET_CONNECTION_RESET
+                  : ERROR_INTERNET_CONNECTION_ABORTED;
+  if (control_) control_->Close();
+}
+
+DWORD ControlConnection::Send(const std::string& command, int timeout_ms) {
+  if (broken_ != 0) return broken_;
+  if (!control_) return ERROR_INTERNET_CONNECTION_ABORTED;
+  std::string line = command;
+  line.append("\r\n");
+  const DWORD e = control_->Write(line.data(), line.size(), timeout_ms);
+  if (e != 0) Break(e);
+  return e;
+}
+
+DWORD ControlConnection::ReadReply(Reply* reply, int timeout_ms) {
+  if (broken_ != 0) return broken_;
+  if (!control_) return ERROR_INTERNET_CONNECTION_ABORTED;
+  // The whole reply must arrive within the timeout, so that a server that
+  // trickles an endless reply cannot hold the call.
+  const auto deadline = std::chrono::steady_clock::now() +
+                        std::chrono::milliseconds(timeout_ms);
+  ReplyAssembler assembler;
+  std::string_view line;
+  for (;;) {
+    switch (lines_.Next(&line)) {
+      case LineSplitter::Status::kLine:
+        switch (assembler.Add(line)) {
+          case ReplyAssembler::Status::kDone:
+            *reply = assembler.Take();
+            SetLastResponse(static_cast<DWORD>(reply->code), reply->text);
+            return 0;
+          case ReplyAssembler::Status::kError:
+            Break(ERROR_INTERNET_CONNECTION_ABORTED);
+            return ERROR_INTERNET_CONNECTION_ABORTED;
+          case ReplyAssembler::Status::kNeedMore:
+            continue;
+        }
+        continue;
+      case LineSplitter::Status::kTooLong:
+        Break(ERROR_INTERNET_CONNECTION_ABORTED);
+        return ERROR_INTERNET_CONNECTION_ABORTED;
+      case LineSplitter::Status::kNeedMore:
+        break;
+    }
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          deadline - std::chrono::steady_clock::now()).count();
+    if (left <= 0) {
+      Break(ERROR_INTERNET_TIMEOUT);
+      return ERROR_INTERNET_TIMEOUT;
+    }
+    char buf[kReadChunk];
+    size_t got = 0;
+    DWORD e = control_->Read(buf, sizeof buf, static_cast<int>(left), &got);
+    if (e == 0 && got == 0) e = ERROR_INTERNET_CONNECTION_ABORTED;
+    if (e != 0) {
+      Break(e);
+      return e;
+    }
+    lines_.Append(std::string_view(buf, got));
+  }
+}
+
+DWORD ControlConnection::Command(const std::string& command, Reply* reply) {
+  DWORD e = Send(command, options_.io_timeout_ms);
+  if (e != 0) return e;
+  for (int i = 0; i <= kMaxPreliminary; ++i) {
+    e = ReadReply(reply, options_.io_timeout_ms);
+    if (e != 0 || reply->kind() != 1) return e;
+  }
+  return ERROR_INTERNET_EXTENDED_ERROR;
+}
+
+DWORD ControlConnection::Expect(const std::string& command, int kind,
+                                Reply* reply) {
+  Reply r;
+  const DWORD e = Command(command, &r);
+  if (e != 0) return e;
+  if (reply != nullptr) *reply = r;
+  return r.kind() == kind ? 0 : ERROR_INTERNET_EXTENDED_ERROR;
+}
+
+DWORD ControlConnection::Open(const std::string& host, uint16_t port) {
+  DWORD e = env_->Connect(host, port, options_.connect_timeout_ms, &control_);
+  if (e != 0) return e;
+  peer_ = control_->PeerAddress();
+  local_ = control_->LocalAddress();
+  if (peer_.family == platform::Address::Family::kNone ||
+      local_.family == platform::Address::Family::kNone)
+    return ERROR_INTERNET_CONNECTION_ABORTED;
+  Reply r;
+  // A 120 ("service ready in a few minutes") may come before the 220.
+  for (int i = 0;; ++i) {
+    if ((e = ReadReply(&r, options_.connect_timeout_ms)) != 0) return e;
+    if (r.kind() != 1) break;
+    if (i == kMaxPreliminary) return ERROR_INTERNET_EXTENDED_ERROR;
+  }
+  return r.kind() == 2 ? 0 : ERROR_INTERNET_EXTENDED_ERROR;
+}
+
+DWORD ControlConnection::Login(const std::string& user,
+                               const std::string& password) {
+  Reply r;
+  DWORD e = Command("USER " + user, &r);
+  if (e != 0) return e;
+  if (r.kind() == 2) return 0;
+  if (r.code != 331) return ERROR_INTERNET_EXTENDED_ERROR;  // 332: no ACCT
+  if ((e = Command("PASS " + password, &r)) != 0) return e;
+  return r.kind() == 2 ? 0 : ERROR_INTERNET_EXTENDED_ERROR;
+}
+
+void ControlConnection::Quit(bool keep_last_response) {
+  if (broken_ == 0 && control_) {
+    const LastResponse saved = ThreadLastResponse();
+    Reply r;
+    if (Send("QUIT", options_.quit_timeout_ms) == 0)
+      ReadReply(&r, options_.quit_timeout_ms);
+    if (keep_last_response) SetLastResponse(saved.code, saved.text);
+  }
+  if (control_) control_->Close();
+  broken_ = ERROR_INVALID_HANDLE;
+}
+
+DWORD ControlConnection::SetType(char type) {
+  if (type_ == type) return 0;
+  const DWORD e = Expect(std::string("TYPE ") + type, 2);
+  if (e == 0) type_ = type;
+  return e;
+}
+
+// EPSV first; PASV when the server refuses EPSV (and from then on).
+DWORD ControlConnection::PassivePort(uint16_t* port) {
+  Reply r;
+  DWORD e;
+  if (!epsv_refused_) {
+    if ((e = Command("EPSV", &r)) != 0) return e;
+    if (r.code == 229) {
+      const std::optional<uint16_t> parsed = ParseEpsvPort(r.text);
+      if (!parsed) return ERROR_INTERNET_EXTENDED_ERROR;
+      *port = *parsed;
+      return 0;
+    }
+    if (r.kind() != 5) return ERROR_INTERNET_EXTENDED_ERROR;
+    epsv_refused_ = true;
+  }
+  if ((e = Command("PASV", &r)) != 0) return e;
+  if (r.code != 227) return ERROR_INTERNET_EXTENDED_ERROR;
+  const std::optional<uint16_t> parsed = ParsePasvPort(r.text);
+  if (!parsed) return ERROR_INTERNET_EXTENDED_ERROR;
+  *port = *parsed;
+  return 0;
+}
+
+DWORD ControlConnection::PrepareData(
+    std::unique_ptr<platform::Listener>* listener,
+    std::unique_ptr<platform::Stream>* data) {
+  DWORD e;
+  if (passive_) {
+    uint16_t port = 0;
+    if ((e = PassivePort(&port)) != 0) return e;
+    // Always the control connection's peer: the host that a 227 reply
+    // names is ignored, so a server cannot aim the client at a third host.
+    platform::Address remote = peer_;
+    remote.port = port;
+    return env_->ConnectTo(remote, &local_, options_.connect_timeout_ms, data);
+  }
+  if ((e = env_->Listen(local_, listener)) != 0) return e;
+  const platform::Address bound = (*listener)->LocalAddress();
+  const bool ipv6 = bound.ipv6();
+  Reply r;
+  if (!eprt_refused_ || ipv6) {
+    if ((e = Command("EPRT " + FormatEprtArgument(ipv6, bound.Host(),
+                                                  bound.port),
+                     &r)) != 0)
+      return e;
+    if (r.kind() == 2) return 0;
+    if (r.kind() != 5 || ipv6) return ERROR_INTERNET_EXTENDED_ERROR;
+    eprt_refused_ = true;
+  }
+  if ((e = Command("PORT " + FormatPortArgument(bound.Host(), bound.port),
+                   &r)) != 0)
+    return e;
+  return r.kind() == 2 ? 0 : ERROR_INTERNET_EXTENDED_ERROR;
+}
+
+DWORD ControlConnection::Transfer(const std::string& command, const Pump& pump,
+                                  Reply* last) {
+  std::unique_ptr<platform::Listener> listener;
+  std::unique_ptr<platform::Stream> data;
+  DWORD e = PrepareData(&listener, &data);
+  if (e != 0) return e;
+  if ((e = Send(command, options_.io_timeout_ms)) != 0) return e;
+  if ((e = ReadReply(last, options_.io_timeout_ms)) != 0) return e;
+  if (last->kind() != 1) return ERROR_INTERNET_EXTENDED_ERROR;
+  const Reply preliminary = *last;
+  DWORD data_error = 0;
+  if (!passive_) {
+    data_error = listener->Accept(options_.io_timeout_ms, peer_, &data);
+    listener.reset();
+  }
+  if (data_error == 0) data_error = pump(preliminary, *data);
+  // Ending our side in order ends an upload; after a failure the data
+  // connection is dropped, which tells the server to give up. Either way
+  // the server's reply then says how the transfer ended.
+  if (data_error == 0) data_error = data->Shutdown(options_.io_timeout_ms);
+  if (data) data->Close();
+  if ((e = ReadReply(last, options_.io_timeout_ms)) != 0) return e;
+  if (data_error != 0) {
+    if (platform::IsInternetError(data_error) && last->kind() >= 4)
+      return ERROR_INTERNET_EXTENDED_ERROR;
+    return data_error;
+  }
+  if (last->code != 226 && last->code != 250)
+    return ERROR_INTERNET_EXTENDED_ERROR;
+  return 0;
+}
+
+bool ControlConnection::HasFeature(std::string_view feature) {
+  if (!feat_done_) {
+    feat_done_ = true;
+    Reply r;
+    if (Command("FEAT", &r) == 0 && r.kind() == 2) {
+      size_t pos = 0;
+      while (pos < r.text.size()) {
+        size_t end = r.text.find("\r\n", pos);
+        if (end == std::string::npos) end = r.text.size();
+        const std::string_view line(r.text.data() + pos, end - pos);
+        pos = end + 2;
+        size_t i = 0;
+        while (i < line.size() && line[i] == ' ') ++i;
+        if (i == 0) continue;  // the first and last lines carry the code
+        std::string word(line.substr(i, line.find(' ', i) - i));
+        for (char& c : word)
+          c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        features_.push_back(std::move(word));
+      }
+    }
+  }
+  for (const std::string& f : features_)
+    if (f == feature) return true;
+  return false;
+}
+
+}  // namespace inet

@@ -1,0 +1,262 @@
+// Env on POSIX systems: files and folders, the process, and TCP sockets
+// (tcp_posix.cpp).
+#include <dirent.h>
+#include <fcntl.h>
+#include <fnmatch.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <clocale>
+#include <cstdio>
+#include <ctime>
+#include <memory>
+#include <mutex>
+
+#include "platform/env.h"
+#include "platform/errors.h"
+#include "platform/locale.h"
+#include "platform/posix/posix_file.h"
+#include "platform/posix/tcp_posix.h"
+
+namespace platform {
+namespace {
+
+// The folder part of a path: "." when it has no slash, "/" for "/name".
+std::string ParentOf(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+bool IsDirectory(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// The process umask, read without changing it where the system allows.
+mode_t CurrentUmask() {
+  if (FILE* f = std::fopen("/proc/self/status", "re")) {
+    char line[256];
+    unsigned mask = 0;
+    bool found = false;
+    while (std::fgets(line, sizeof line, f) != nullptr) {
+      if (std::sscanf(line, "Umask: %o", &mask) == 1) {
+        found = true;
+        break;
+      }
+    }
+    std::fclose(f);
+    if (found) return static_cast<mode_t>(mask);
+  }
+  static std::mutex mu;
+  std::lock_guard<std::mutex> lock(mu);
+  const mode_t mask = ::umask(022);
+  ::umask(mask);
+  return mask;
+}
+
+// An ordinary file, or a folder when folders count; links are followed.
+bool Counts(const std::string& path, bool folders_count) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return false;
+  if (S_ISREG(st.st_mode)) return true;
+  return folders_count && S_ISDIR(st.st_mode);
+}
+
+class PosixEnv : public Env {
+ public:
+  uint32_t Connect(const std::string& host, uint16_t port, int timeout_ms,
+                   std::unique_ptr<Stream>* out) override {
+    return TcpConnect(host, port, timeout_ms, out);
+  }
+  uint32_t ConnectTo(const Address& remote, const Address* local,
+                     int timeout_ms, std::unique_ptr<Stream>* out) override {
+    return TcpConnectTo(remote, local, timeout_ms, out);
+  }
+  uint32_t Listen(const Address& local,
+                  std::unique_ptr<Listener>* out) override {
+    return TcpListen(local, out);
+  }
+
+  FileStatus Status(const std::string& path) override {
+    struct stat st;
+    FileStatus status;
+    if (::lstat(path.c_str(), &st) == 0) {
+      status.exists = true;
+      status.is_directory = S_ISDIR(st.st_mode);
+    }
+    return status;
+  }
+
+  uint32_t OpenForReading(const std::string& path,
+                          std::unique_ptr<File>* out) override {
+    // Non-blocking for the open only, so that a FIFO cannot hold the call.
+    const int fd =
+        ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
+      const int err = errno;
+      if (err == ENOENT && !IsDirectory(ParentOf(path)))
+        return ERROR_PATH_NOT_FOUND;
+      return FileErrno(err, ERROR_FILE_NOT_FOUND);
+    }
+    auto file = std::make_unique<PosixFile>(fd);
+    struct stat st;
+    if (::fstat(fd, &st) != 0) return ERROR_READ_FAULT;
+    if (!S_ISREG(st.st_mode)) return ERROR_ACCESS_DENIED;
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    *out = std::move(file);
+    return 0;
+  }
+
+  uint32_t OpenForWriting(const std::string& path,
+                          std::unique_ptr<File>* out) override {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC,
+                          0666);
+    // A folder of that name is a file that cannot be opened, not a matter
+    // of permissions.
+    if (fd < 0)
+      return errno == EISDIR ? ERROR_OPEN_FAILED
+                             : FileErrno(errno, ERROR_OPEN_FAILED);
+    *out = std::make_unique<PosixFile>(fd);
+    return 0;
+  }
+
+  uint32_t CreateTemporary(const std::string& target,
+                           std::unique_ptr<File>* out,
+                           std::string* path) override {
+    const size_t slash = target.find_last_of('/');
+    const std::string base =
+        slash == std::string::npos ? target : target.substr(slash + 1);
+    std::string temp = (slash == std::string::npos
+                            ? std::string()
+                            : target.substr(0, slash + 1)) +
+                       "." + base.substr(0, 200) + ".zvx-XXXXXX";
+    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0) {
+      const int err = errno;
+      return err == ENOENT ? ERROR_PATH_NOT_FOUND
+                           : FileErrno(err, ERROR_WRITE_FAULT);
+    }
+    struct stat st;
+    const bool replaces_file =
+        ::lstat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    ::fchmod(fd, replaces_file ? (st.st_mode & 07777)
+                               : (0666 & ~CurrentUmask()));
+    *out = std::make_unique<PosixFile>(fd);
+    *path = std::move(temp);
+    return 0;
+  }
+
+  uint32_t Replace(const std::string& from, const std::string& to) override {
+    if (::rename(from.c_str(), to.c_str()) != 0)
+      return FileErrno(errno, ERROR_WRITE_FAULT);
+    return 0;
+  }
+
+  uint32_t MoveNoReplace(const std::string& from,
+                         const std::string& to) override {
+    // link() never replaces: a file that appeared meanwhile stays.
+    if (::link(from.c_str(), to.c_str()) == 0) {
+      ::unlink(from.c_str());
+      return 0;
+    }
+    if (errno == EEXIST) return ERROR_FILE_EXISTS;
+    // A file system without hard links: check, then move.
+    struct stat st;
+    if (::lstat(to.c_str(), &st) == 0) return ERROR_FILE_EXISTS;
+    return Replace(from, to);
+  }
+
+  uint32_t Remove(const std::string& path) override {
+    if (::unlink(path.c_str()) != 0) return FileErrno(errno, ERROR_WRITE_FAULT);
+    return 0;
+  }
+
+  uint32_t SyncFolder(const std::string& path) override {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return FileErrno(errno, ERROR_WRITE_FAULT);
+    const int rc = ::fsync(fd);
+    const int err = errno;
+    ::close(fd);
+    return rc == 0 ? 0 : FileErrno(err, ERROR_WRITE_FAULT);
+  }
+
+  bool Lookup(const std::string& path, bool folders_count) override {
+    if (path.empty() || path.find('\0') != std::string::npos) return false;
+    const size_t slash = path.rfind('/');
+    const std::string name =
+        slash == std::string::npos ? path : path.substr(slash + 1);
+    if (name.find_first_of("*?") == std::string::npos)
+      return Counts(path, folders_count);
+    // The folder part as written: "" for a bare name, "/" for the root.
+    const std::string folder =
+        slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    std::unique_ptr<DIR, int (*)(DIR*)> dir(
+        ::opendir(folder.empty() ? "." : folder.c_str()), ::closedir);
+    if (!dir) return false;
+    // Only * and ? are wildcards: brackets and backslashes match themselves.
+    std::string pattern;
+    for (char ch : name) {
+      if (ch == '[' || ch == ']' || ch == '\\') pattern.push_back('\\');
+      pattern.push_back(ch);
+    }
+    while (const dirent* entry = ::readdir(dir.get())) {
+      if (::fnmatch(pattern.c_str(), entry->d_name, 0) == 0 &&
+          Counts(folder + entry->d_name, folders_count))
+        return true;
+    }
+    return false;
+  }
+
+  void PrepareProcess() override {
+    std::setlocale(LC_ALL, "");
+    // A peer that closes a connection must end in a reported failure, not
+    // in the death of the process.
+    ::signal(SIGPIPE, SIG_IGN);
+  }
+
+  std::string ExecutableFolder() override {
+    char* resolved = ::realpath("/proc/self/exe", nullptr);
+    if (resolved == nullptr) return ".";
+    std::string path(resolved);
+    ::free(resolved);
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    path.resize(slash == 0 ? 1 : slash);
+    return FromAnsi(path);
+  }
+
+  char PathSeparator() override { return '/'; }
+
+  std::string CommandTail(int argc, char** argv) override {
+    std::string tail;
+    for (int i = 1; i < argc; ++i) {
+      if (i > 1) tail += ' ';
+      tail += argv[i];
+    }
+    return FromAnsi(tail);
+  }
+
+  std::string TimeOfDay() override {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    ::localtime_r(&now, &local);
+    char text[128];
+    size_t n = std::strftime(text, sizeof text, "%X", &local);
+    if (n == 0) n = std::strftime(text, sizeof text, "%H:%M:%S", &local);
+    return FromAnsi(std::string_view(text, n));
+  }
+};
+
+}  // namespace
+
+Env* Env::Default() {
+  static PosixEnv* env = new PosixEnv;
+  return env;
+}
+
+}  // namespace platform

@@ -1,0 +1,164 @@
+// The plain socket's file paths: sendfile(2) for uploads, splice(2) through a
+// pipe for downloads, so that no file byte passes through the program; a
+// file or socket that does not take them is copied through Stream's loops.
+#include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/sendfile.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <vector>
+
+#include "platform/errors.h"
+#include "platform/file.h"
+#include "platform/posix/posix_file.h"
+#include "platform/posix/socket_stream.h"
+
+namespace platform {
+namespace {
+
+constexpr size_t kCopyBuffer = 64 * 1024;
+// The most one sendfile(2) call is asked to move; it moves what the socket
+// buffer takes.
+constexpr size_t kSendChunk = size_t{1} << 30;
+// The pipe between the socket and the file, when the system grants it.
+constexpr int kPipeSize = 1 << 20;
+
+// A socket error on a call that touches both a file and a socket.
+bool IsSocketErrno(int err) {
+  return err == EPIPE || err == ECONNRESET || err == ENOTCONN ||
+         err == ETIMEDOUT || err == ECONNABORTED;
+}
+
+// sendfile(2) has no MSG_NOSIGNAL: while it runs, SIGPIPE is blocked for
+// this thread, and one it raised is taken off the pending set before the old
+// mask returns, so a peer that goes away gives an error code, never a signal.
+class SigpipeSuppressed {
+ public:
+  SigpipeSuppressed() {
+    sigemptyset(&pipe_);
+    sigaddset(&pipe_, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe_, &old_);
+    sigset_t pending;
+    sigpending(&pending);
+    was_pending_ = sigismember(&pending, SIGPIPE) == 1;
+  }
+  ~SigpipeSuppressed() {
+    sigset_t pending;
+    if (!was_pending_ && sigpending(&pending) == 0 &&
+        sigismember(&pending, SIGPIPE) == 1) {
+      const timespec now{0, 0};
+      while (sigtimedwait(&pipe_, nullptr, &now) < 0 && errno == EINTR) {
+      }
+    }
+    pthread_sigmask(SIG_SETMASK, &old_, nullptr);
+  }
+  SigpipeSuppressed(const SigpipeSuppressed&) = delete;
+  SigpipeSuppressed& operator=(const SigpipeSuppressed&) = delete;
+
+ private:
+  sigset_t pipe_;
+  sigset_t old_;
+  bool was_pending_ = false;
+};
+
+struct Pipe {
+  int fds[2] = {-1, -1};
+  ~Pipe() {
+    if (fds[0] >= 0) ::close(fds[0]);
+    if (fds[1] >= 0) ::close(fds[1]);
+  }
+  bool Open() { return ::pipe2(fds, O_CLOEXEC | O_NONBLOCK) == 0; }
+};
+
+// Empties `bytes` bytes of the pipe into the file with read and write, for a
+// file that does not take splice.
+uint32_t DrainPipeCopying(int pipe_fd, int fd, size_t bytes) {
+  std::vector<char> buf(kCopyBuffer);
+  while (bytes > 0) {
+    const ssize_t n = ::read(pipe_fd, buf.data(), std::min(bytes, buf.size()));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return ERROR_WRITE_FAULT;
+    if (uint32_t e = WriteAll(fd, buf.data(), static_cast<size_t>(n))) return e;
+    bytes -= static_cast<size_t>(n);
+  }
+  return 0;
+}
+
+}  // namespace
+
+uint32_t SocketStream::SendFile(File& file, int timeout_ms) {
+  const int fd = static_cast<int>(file.NativeHandle());
+  if (fd < 0 || fd_ < 0) return Stream::SendFile(file, timeout_ms);
+  SigpipeSuppressed no_sigpipe;
+  bool sent_any = false;
+  for (;;) {
+    const ssize_t n = ::sendfile(fd_, fd, nullptr, kSendChunk);
+    if (n > 0) {
+      sent_any = true;
+      continue;
+    }
+    if (n == 0) return 0;  // end of file
+    const int err = errno;
+    if (err == EINTR) continue;
+    if (err == EAGAIN || err == EWOULDBLOCK) {
+      if (uint32_t e = WaitReady(fd_, POLLOUT, timeout_ms)) return e;
+      continue;
+    }
+    if ((err == EINVAL || err == ENOSYS) && !sent_any)
+      return Stream::SendFile(file, timeout_ms);
+    if (IsSocketErrno(err)) return NetworkErrno(err);
+    return err == ENOMEM ? ERROR_NOT_ENOUGH_MEMORY : ERROR_READ_FAULT;
+  }
+}
+
+uint32_t SocketStream::ReceiveFile(File& file, int timeout_ms,
+                                   uint64_t* received) {
+  const int fd = static_cast<int>(file.NativeHandle());
+  Pipe pipe;
+  if (fd < 0 || fd_ < 0 || !pipe.Open())
+    return Stream::ReceiveFile(file, timeout_ms, received);
+  int capacity = ::fcntl(pipe.fds[1], F_SETPIPE_SZ, kPipeSize);
+  if (capacity <= 0) capacity = ::fcntl(pipe.fds[1], F_GETPIPE_SZ);
+  if (capacity <= 0) capacity = 64 * 1024;
+  for (;;) {
+    // The pipe is empty here, so EAGAIN means the socket has nothing yet.
+    const ssize_t n = ::splice(fd_, nullptr, pipe.fds[1], nullptr,
+                               static_cast<size_t>(capacity),
+                               SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
+    if (n == 0) return 0;  // the peer closed the connection
+    if (n < 0) {
+      const int err = errno;
+      if (err == EINTR) continue;
+      if (err == EAGAIN || err == EWOULDBLOCK) {
+        if (uint32_t e = WaitReady(fd_, POLLIN, timeout_ms)) return e;
+        continue;
+      }
+      if (err == EINVAL && *received == 0)
+        return Stream::ReceiveFile(file, timeout_ms, received);
+      return NetworkErrno(err);
+    }
+    *received += static_cast<uint64_t>(n);
+    size_t left = static_cast<size_t>(n);
+    while (left > 0) {
+      const ssize_t w =
+          ::splice(pipe.fds[0], nullptr, fd, nullptr, left, SPLICE_F_MOVE);
+      if (w > 0) {
+        left -= static_cast<size_t>(w);
+        continue;
+      }
+      if (w < 0 && errno == EINTR) continue;
+      if (w < 0 && errno == EINVAL) {
+        // The file system does not take splice: copy from here on.
+        if (uint32_t e = DrainPipeCopying(pipe.fds[0], fd, left)) return e;
+        return Stream::ReceiveFile(file, timeout_ms, received);
+      }
+      return FileErrno(w < 0 ? errno : EIO, ERROR_WRITE_FAULT);
+    }
+  }
+}
+
+}  // namespace platform
