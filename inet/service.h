@@ -1,6 +1,6 @@
 // The Internet FTP service and the kernel services that the session component
 // calls, as one abstract interface. Production code uses FtpClient (our own FTP
-// client over POSIX sockets); unit tests use a recording fake.
+// client over the platform's sockets); unit tests use a recording fake.
 //
 // The contract of every member:
 //  - Strings are NUL-terminated bytes in the system ANSI code page (the
@@ -9,7 +9,16 @@
 //  - Handles are 32-bit values; 0 means none. BOOL results are 32-bit; 0 means
 //    failure, anything else success.
 //  - Every call sets the calling thread's last error (0 on success), which
-//    GetLastError() reads right after a failure.
+//    GetLastError() reads right after a failure. "Fails with" below lists the
+//    errors a member gives (inet/errors.h); every member that talks to the
+//    server may also give the network's:
+//      ERROR_INTERNET_TIMEOUT (12002) no answer within the timeout;
+//      ERROR_INTERNET_EXTENDED_ERROR (12003) the server refused: its reply
+//        is the last response (InternetGetLastResponseInfoA);
+//      ERROR_INTERNET_CANNOT_CONNECT (12029) a connection was refused;
+//      ERROR_INTERNET_CONNECTION_ABORTED (12030), _RESET (12031) the
+//        connection was lost, or the server broke the protocol;
+//      ERROR_NOT_ENOUGH_MEMORY (8).
 #ifndef ZORVEX_INET_SERVICE_H_
 #define ZORVEX_INET_SERVICE_H_
 
@@ -80,6 +89,8 @@ class Service {
   virtual ~Service() = default;
 
   // Opens the Internet session. Returns its handle, 0 on failure.
+  // Fails with ERROR_INVALID_PARAMETER (a proxy access type),
+  // ERROR_INTERNET_OUT_OF_HANDLES.
   virtual HINTERNET InternetOpenA(const char* lpszAgent, DWORD dwAccessType,
                                   const char* lpszProxy,
                                   const char* lpszProxyBypass,
@@ -88,6 +99,11 @@ class Service {
   // Connects to an FTP server and logs in. Returns the connection handle, which
   // exists only after a successful login; 0 on failure. A null user logs in
   // anonymously; a null password with a user sends an empty password.
+  // Fails with ERROR_INVALID_HANDLE (not an Internet handle),
+  // ERROR_INVALID_PARAMETER (not the FTP service, a port outside 0..65535, a
+  // user or password holding a line break), ERROR_INTERNET_NAME_NOT_RESOLVED
+  // (also a null or empty host), the network's errors (12003: the greeting
+  // or the login refused), ERROR_INTERNET_OUT_OF_HANDLES.
   virtual HINTERNET InternetConnectA(HINTERNET hInternet,
                                      const char* lpszServerName,
                                      INTERNET_PORT nServerPort,
@@ -97,21 +113,36 @@ class Service {
 
   // Closes any handle. Closing a connection logs out; closing the Internet
   // handle closes its connections; closing a search frees its listing.
+  // Fails with ERROR_INVALID_HANDLE (not open).
   virtual BOOL InternetCloseHandle(HINTERNET hInternet) = 0;
 
   // Uploads a local file to a remote path. dwFlags holds the transfer type.
+  // Fails with ERROR_INVALID_HANDLE, ERROR_INVALID_PARAMETER (a null text, an
+  // empty local path), ERROR_INVALID_NAME (a remote name holding a line
+  // break), ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND, ERROR_ACCESS_DENIED
+  // (the local file, or not a regular file), ERROR_READ_FAULT, the network's.
   virtual BOOL FtpPutFileA(HINTERNET hConnect, const char* lpszLocalFile,
                            const char* lpszNewRemoteFile, DWORD dwFlags,
                            DWORD_PTR dwContext) = 0;
 
   // Downloads a remote file. The local file is replaced only after a complete
   // transfer; with fFailIfExists non-zero an existing local file fails the call
-  // (ERROR_FILE_EXISTS) before any traffic.
+  // (ERROR_FILE_EXISTS) before any traffic. Fails with ERROR_INVALID_HANDLE,
+  // ERROR_INVALID_PARAMETER (a null text, an empty local path),
+  // ERROR_INVALID_NAME (a remote name holding a line break; a local path
+  // whose last element is empty, "." or ".."), ERROR_FILE_EXISTS,
+  // ERROR_ACCESS_DENIED (the local target is a folder, or may not be
+  // written), ERROR_PATH_NOT_FOUND, ERROR_DISK_FULL, ERROR_WRITE_FAULT, the
+  // network's (12030 also for a binary download whose byte count differs
+  // from the size the server announced).
   virtual BOOL FtpGetFileA(HINTERNET hConnect, const char* lpszRemoteFile,
                            const char* lpszNewFile, BOOL fFailIfExists,
                            DWORD dwFlagsAndAttributes, DWORD dwFlags,
                            DWORD_PTR dwContext) = 0;
 
+  // The four members below and FtpSetCurrentDirectoryA fail with
+  // ERROR_INVALID_HANDLE, ERROR_INVALID_PARAMETER (a null name),
+  // ERROR_INVALID_NAME (a name holding a line break), the network's.
   // Renames a remote file (RNFR then RNTO).
   virtual BOOL FtpRenameFileA(HINTERNET hConnect, const char* lpszExisting,
                               const char* lpszNew) = 0;
@@ -126,7 +157,10 @@ class Service {
   // Copies the remote current directory into lpszCurrentDirectory, which holds
   // *lpdwCurrentDirectory bytes; on success *lpdwCurrentDirectory is the length
   // without the NUL. A path that does not fit fails with
-  // ERROR_INSUFFICIENT_BUFFER and is never cut.
+  // ERROR_INSUFFICIENT_BUFFER and is never cut. Fails with
+  // ERROR_INVALID_HANDLE, ERROR_INVALID_PARAMETER (a null argument),
+  // ERROR_INSUFFICIENT_BUFFER, the network's (12003 also for a reply that
+  // holds no quoted path).
   virtual BOOL FtpGetCurrentDirectoryA(HINTERNET hConnect,
                                        char* lpszCurrentDirectory,
                                        DWORD* lpdwCurrentDirectory) = 0;
@@ -136,28 +170,40 @@ class Service {
 
   // Starts a listing and fills *lpFindFileData with its first match. Returns
   // the search handle; 0 on failure, with ERROR_NO_MORE_FILES when nothing
-  // matches.
+  // matches. Fails with ERROR_INVALID_HANDLE, ERROR_INVALID_PARAMETER (a null
+  // record), ERROR_INVALID_NAME (a line break), ERROR_NO_MORE_FILES, the
+  // network's (12003 also when the path names nothing),
+  // ERROR_INTERNET_OUT_OF_HANDLES.
   virtual HINTERNET FtpFindFirstFileA(HINTERNET hConnect,
                                       const char* lpszSearchFile,
                                       WIN32_FIND_DATAA* lpFindFileData,
                                       DWORD dwFlags, DWORD_PTR dwContext) = 0;
   // Fills *lpvFindData with the next match; ERROR_NO_MORE_FILES at the end.
+  // Fails with ERROR_INVALID_HANDLE, ERROR_INVALID_PARAMETER (a null record),
+  // ERROR_NO_MORE_FILES.
   virtual BOOL InternetFindNextFileA(HINTERNET hFind,
                                      WIN32_FIND_DATAA* lpvFindData) = 0;
 
   // Copies the whole text of the server's last reply into lpszBuffer, which
   // holds *lpdwBufferLength bytes, and its three-digit code into *lpdwError.
+  // Fails with ERROR_INVALID_PARAMETER (a null pointer),
+  // ERROR_INSUFFICIENT_BUFFER (the buffer still holds the start of the text,
+  // and *lpdwBufferLength the size needed).
   virtual BOOL InternetGetLastResponseInfoA(DWORD* lpdwError, char* lpszBuffer,
                                             DWORD* lpdwBufferLength) = 0;
 
   // Kernel: the message text for dwMessageId, in the user's language. Returns
   // the number of bytes stored without the NUL; 0 when there is no text.
+  // Fails with ERROR_INVALID_PARAMETER (no FORMAT_MESSAGE_FROM_SYSTEM, a null
+  // buffer), ERROR_MR_MID_NOT_FOUND (no text), ERROR_INSUFFICIENT_BUFFER.
   virtual DWORD FormatMessageA(DWORD dwFlags, const void* lpSource,
                                DWORD dwMessageId, DWORD dwLanguageId,
                                char* lpBuffer, DWORD nSize,
                                void* Arguments) = 0;
 
-  // Kernel: a FILETIME as calendar fields (no time-zone conversion).
+  // Kernel: a FILETIME as calendar fields (no time-zone conversion). Fails
+  // with ERROR_INVALID_PARAMETER (a null pointer, a time past the largest
+  // FILETIME).
   virtual BOOL FileTimeToSystemTime(const FILETIME* lpFileTime,
                                     SYSTEMTIME* lpSystemTime) = 0;
 

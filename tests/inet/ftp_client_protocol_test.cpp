@@ -562,6 +562,40 @@ TEST_F(ProtocolTest, RefusedMlsdFallsBackToList) {
                                             "LIST", "QUIT"}));
 }
 
+// A server that refuses to list the current folder (or "dir/") has refused
+// the search: that is its reply, not an empty folder.
+TEST_F(ProtocolTest, RefusedListingOfAFolderIsTheServersRefusal) {
+  scripted::Server server([&](scripted::Peer& p) {
+    p.Login();
+    for (std::string c = p.Command(); !c.empty(); c = p.Command()) {
+      if (c == "QUIT") {
+        p.Reply("221 bye");
+        break;
+      }
+      if (c == "EPSV") {
+        int port = 0;
+        const int lfd = scripted::ListenOn("127.0.0.1", &port);
+        p.Reply("229 ok (|||" + std::to_string(port) + "|)");
+        p.Command();  // LIST
+        close(lfd);
+        p.Reply("550 Permission denied.");
+        continue;
+      }
+      p.Reply(c == "FEAT" ? "211 no features" : "200 ok");
+    }
+  });
+  HINTERNET conn = Connect(server.port());
+  ASSERT_NE(conn, 0u);
+  WIN32_FIND_DATAA fd;
+  for (const char* search : {"", "pub/"}) {
+    EXPECT_EQ(client.FtpFindFirstFileA(conn, search, &fd, 0, 0), 0u) << search;
+    EXPECT_EQ(client.GetLastError(), ERROR_INTERNET_EXTENDED_ERROR) << search;
+    EXPECT_EQ(Response(), "550 Permission denied.");
+  }
+  client.InternetCloseHandle(conn);
+  server.Join();
+}
+
 // A listing of a million entries (ZORVEX_LARGE_LISTING entries; skipped
 // unless set): all come through, with time and memory printed.
 TEST_F(ProtocolTest, VeryLargeListing) {

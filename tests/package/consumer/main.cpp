@@ -4,6 +4,9 @@
 
 #include "ftp/date.h"
 #include "ftp/nimbrel.h"
+#include "inet/errors.h"
+#include "inet/ftp_client.h"
+#include "platform/locale.h"
 
 int main() {
   zorvex::Nimbrel session;
@@ -12,6 +15,14 @@ int main() {
   session.RemoteHost("127.0.0.1");
   session.CloseSession();  // not connected: nothing to do, nothing raised
   const auto date = zorvex::Date::Parse("2001/3/7 9:5:0");
+  inet::FtpClientOptions options;
+  options.connect_timeout_ms = 1000;
+  inet::FtpClient client(options);
+  if (client.GetLastError() != inet::ERROR_SUCCESS ||
+      platform::FromAnsi(platform::ToAnsi("a.txt")) != "a.txt") {
+    std::fprintf(stderr, "consumer: the client's headers\n");
+    return 1;
+  }
   if (session.ClassName() != "Nimbrel Class Module" ||
       session.RemotePort() != 21 || session.hFTP() != 0 ||
       session.RemoteHost() != "127.0.0.1" || failures != 0 || !date ||
