@@ -3,17 +3,6 @@
 #include "inet/errors.h"
 
 namespace inet {
-namespace {
-
-// The folder part of a path: "." when it has no slash, "/" for "/name".
-std::string FolderOf(const std::string& path) {
-  const size_t slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
-}  // namespace
 
 DownloadTarget::~DownloadTarget() {
   file_.reset();
@@ -43,7 +32,7 @@ DWORD DownloadTarget::Commit() {
   if (e != 0) return e;
   committed_ = true;
   // The file is in place; a folder that cannot be flushed does not undo that.
-  env_->SyncFolder(FolderOf(target_));
+  env_->SyncFolderOf(target_);
   return 0;
 }
 

@@ -71,9 +71,10 @@ class Env {
   virtual uint32_t MoveNoReplace(const std::string& from,
                                  const std::string& to) = 0;
   virtual uint32_t Remove(const std::string& path) = 0;
-  // Flushes a folder's entries to the disk, so that a file moved into it
-  // stays there after a crash. Where the system has no such call, 0.
-  virtual uint32_t SyncFolder(const std::string& path) = 0;
+  // Flushes the entries of the folder that holds `path` to the disk, so that
+  // a file just moved there stays after a crash. Where the system has no
+  // such call, 0.
+  virtual uint32_t SyncFolderOf(const std::string& path) = 0;
   // True when the folder of `path` holds an entry that the last element
   // names, looked up with the system's own directory search: "*" and "?" in
   // the last element are wildcards, links are followed, and only ordinary
@@ -143,8 +144,8 @@ class EnvWrapper : public Env {
   uint32_t Remove(const std::string& path) override {
     return target_->Remove(path);
   }
-  uint32_t SyncFolder(const std::string& path) override {
-    return target_->SyncFolder(path);
+  uint32_t SyncFolderOf(const std::string& path) override {
+    return target_->SyncFolderOf(path);
   }
   bool Lookup(const std::string& path, bool folders_count) override {
     return target_->Lookup(path, folders_count);

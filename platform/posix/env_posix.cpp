@@ -176,8 +176,9 @@ class PosixEnv : public Env {
     return 0;
   }
 
-  uint32_t SyncFolder(const std::string& path) override {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  uint32_t SyncFolderOf(const std::string& path) override {
+    const int fd =
+        ::open(ParentOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return FileErrno(errno, ERROR_WRITE_FAULT);
     const int rc = ::fsync(fd);
     const int err = errno;

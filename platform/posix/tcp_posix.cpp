@@ -100,6 +100,15 @@ Address FromSocketAddress(const sockaddr_storage& storage) {
   return out;
 }
 
+// The address a socket call (getsockname, getpeername) reports for `fd`.
+Address SocketName(int fd, int (*call)(int, sockaddr*, socklen_t*)) {
+  sockaddr_storage storage{};
+  socklen_t length = sizeof storage;
+  if (fd < 0 || call(fd, reinterpret_cast<sockaddr*>(&storage), &length) != 0)
+    return Address();
+  return FromSocketAddress(storage);
+}
+
 int FamilyOf(const Address& address) {
   return address.ipv6() ? AF_INET6 : AF_INET;
 }
@@ -128,11 +137,7 @@ class PosixListener : public Listener {
   PosixListener& operator=(const PosixListener&) = delete;
 
   Address LocalAddress() const override {
-    sockaddr_storage storage{};
-    socklen_t length = sizeof storage;
-    if (::getsockname(fd_, reinterpret_cast<sockaddr*>(&storage), &length) != 0)
-      return Address();
-    return FromSocketAddress(storage);
+    return SocketName(fd_, ::getsockname);
   }
 
   uint32_t Accept(int timeout_ms, const Address& allowed_peer,
@@ -224,21 +229,11 @@ void SocketStream::Close() {
 }
 
 Address SocketStream::PeerAddress() const {
-  sockaddr_storage storage{};
-  socklen_t length = sizeof storage;
-  if (fd_ < 0 ||
-      ::getpeername(fd_, reinterpret_cast<sockaddr*>(&storage), &length) != 0)
-    return Address();
-  return FromSocketAddress(storage);
+  return SocketName(fd_, ::getpeername);
 }
 
 Address SocketStream::LocalAddress() const {
-  sockaddr_storage storage{};
-  socklen_t length = sizeof storage;
-  if (fd_ < 0 ||
-      ::getsockname(fd_, reinterpret_cast<sockaddr*>(&storage), &length) != 0)
-    return Address();
-  return FromSocketAddress(storage);
+  return SocketName(fd_, ::getsockname);
 }
 
 uint32_t TcpConnect(const std::string& host, uint16_t port, int timeout_ms,

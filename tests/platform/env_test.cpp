@@ -97,7 +97,7 @@ TEST(EnvTest, MovesReplaceOrRefuseInOneStep) {
   EXPECT_EQ(os()->Replace(dir / "new2", dir / "old"), 0u);
   EXPECT_EQ(ReadFile(dir / "old"), "two");
   EXPECT_FALSE(Exists(dir / "new2"));
-  EXPECT_EQ(os()->SyncFolder(dir.path()), 0u);
+  EXPECT_EQ(os()->SyncFolderOf(dir / "old"), 0u);
 }
 
 TEST(EnvTest, StatusOfFilesAndFolders) {
