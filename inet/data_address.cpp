@@ -1,8 +1,8 @@
 #include "inet/data_address.h"
 
-#include <arpa/inet.h>
-
 #include <cstdio>
+
+#include "platform/address.h"
 
 namespace inet {
 namespace {
@@ -87,10 +87,10 @@ std::optional<uint16_t> ParseEpsvPort(std::string_view reply) {
 }
 
 std::string FormatPortArgument(std::string_view ipv4, uint16_t port) {
-  in_addr addr{};
-  std::string host(ipv4);
-  if (inet_pton(AF_INET, host.c_str(), &addr) != 1) return {};
-  const auto* b = reinterpret_cast<const unsigned char*>(&addr.s_addr);
+  const std::optional<platform::Address> address =
+      platform::Address::Parse(ipv4);
+  if (!address || address->ipv6()) return {};
+  const uint8_t* b = address->bytes.data();
   char buf[64];
   std::snprintf(buf, sizeof buf, "%u,%u,%u,%u,%u,%u", b[0], b[1], b[2], b[3],
                 unsigned{port} >> 8, unsigned{port} & 0xFFu);
