@@ -1,5 +1,7 @@
 #include "app/host_port.h"
 
+#include <cctype>
+
 namespace zorvex {
 namespace {
 
@@ -16,9 +18,17 @@ std::optional<int32_t> ParsePort(std::string_view s) {
   return port;
 }
 
-}  // namespace
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+  if (text.size() < prefix.size()) return false;
+  for (size_t i = 0; i < prefix.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i])
+      return false;
+  }
+  return true;
+}
 
-HostPort SplitHostPort(std::string_view text) {
+// The older form, without a scheme.
+HostPort SplitBare(std::string_view text) {
   HostPort whole{std::string(text), std::nullopt};
   const size_t colon = text.rfind(':');
   if (colon == std::string_view::npos) return whole;
@@ -37,6 +47,57 @@ HostPort SplitHostPort(std::string_view text) {
     return whole;
   }
   return HostPort{std::string(host), port};
+}
+
+// What follows a scheme: HOST[:PORT][/].
+HostPort SplitAfterScheme(std::string_view rest, FtpSecurity security) {
+  HostPort out;
+  out.security = security;
+  out.valid = false;
+  if (!rest.empty() && rest.back() == '/') rest.remove_suffix(1);
+  std::string_view host;
+  std::string_view tail;
+  if (!rest.empty() && rest.front() == '[') {
+    const size_t close = rest.find(']');
+    if (close == std::string_view::npos || close < 2) return out;
+    host = rest.substr(1, close - 1);
+    if (host.find_first_not_of("0123456789abcdefABCDEF:.") !=
+        std::string_view::npos)
+      return out;
+    tail = rest.substr(close + 1);
+  } else {
+    const size_t colon = rest.find(':');
+    host = rest.substr(0, colon);
+    tail = colon == std::string_view::npos ? std::string_view()
+                                           : rest.substr(colon);
+    if (host.empty()) return out;
+    for (char ch : host) {
+      const auto c = static_cast<unsigned char>(ch);
+      // A name's or an IPv4 address's characters; no user, path or spaces.
+      if (!(std::isalnum(c) || ch == '-' || ch == '.' || ch == '_' || c >= 0x80))
+        return out;
+    }
+  }
+  if (!tail.empty()) {
+    if (tail.front() != ':') return out;
+    out.port = ParsePort(tail.substr(1));
+    if (!out.port) return out;
+  }
+  out.host = std::string(host);
+  out.valid = true;
+  return out;
+}
+
+}  // namespace
+
+HostPort SplitHostPort(std::string_view text) {
+  if (StartsWithNoCase(text, "ftpes://"))
+    return SplitAfterScheme(text.substr(8), FtpSecurity::kExplicitTls);
+  if (StartsWithNoCase(text, "ftps://"))
+    return SplitAfterScheme(text.substr(7), FtpSecurity::kImplicitTls);
+  if (StartsWithNoCase(text, "ftp://"))
+    return SplitAfterScheme(text.substr(6), FtpSecurity::kPlain);
+  return SplitBare(text);
 }
 
 }  // namespace zorvex

@@ -45,6 +45,10 @@ std::string ZorvexRun::SettingsPath() const {
   return env_.exe_folder + os_->PathSeparator() + "zorvex";
 }
 
+std::string ZorvexRun::TrustPath() const {
+  return env_.exe_folder + os_->PathSeparator() + "zorvex.pem";
+}
+
 std::string ZorvexRun::LogPath() const {
   return env_.exe_folder + os_->PathSeparator() + "zorvexlog.txt";
 }
@@ -144,9 +148,24 @@ void ZorvexRun::Run(std::string& szLog) {
     return;
   }
 
-  // "host:port" names the port; any other host text connects to port 21.
+  // The host field may name a port and ask for TLS ("ftpes://", "ftps://").
   const HostPort target = SplitHostPort(szHost);
-  if (target.port) clsFtp->RemotePort(*target.port);
+  if (!target.valid) {
+    Fail("Conect Error ", kExitConnection);
+    return;
+  }
+  if (target.port) {
+    clsFtp->RemotePort(*target.port);
+  } else if (target.security == FtpSecurity::kImplicitTls) {
+    clsFtp->RemotePort(inet::INTERNET_DEFAULT_FTPS_PORT);
+  }
+  if (target.security != FtpSecurity::kPlain) {
+    clsFtp->Security(target.security);
+    // A trust file beside the settings file: its certificates alone are
+    // trusted.
+    const std::string trust = TrustPath();
+    if (LocalExists(trust, LookupKind::kFiles, os_)) clsFtp->TrustFile(trust);
+  }
   clsFtp->RemoteHost(target.host);
   clsFtp->User(szUser);
   clsFtp->Password(szPass);

@@ -32,6 +32,7 @@ enum ExitStatus : int {
   kExitLocalPath = 4,     // local file or local folder not found
   kExitConnection = 5,    // no connection (unreachable, login refused)
   kExitTransfer = 6,      // the upload or the download failed
+  kExitInterrupted = 130, // the user interrupted the run (Ctrl+C, SIGTERM)
 };
 
 // What the run takes from the process. Strings are UTF-8.
@@ -55,8 +56,11 @@ class ZorvexRun {
 
   // Performs the run; always ends with Form_Unload. Never throws.
   void Form_Load();
-  // The status the process ends with: that of the first failure, else 0.
-  int exit_status() const { return exit_status_; }
+  // The status the process ends with: 130 when the user interrupted the
+  // run, else that of the first failure, else 0.
+  int exit_status() const {
+    return os_->Interrupted() ? kExitInterrupted : exit_status_;
+  }
 
   // Split szCmd into szInFile / szOutFolder (and szGetDir for a download).
   // A comma right after "/p" or "/g", or a download path without "/", raises
@@ -88,6 +92,7 @@ class ZorvexRun {
   std::string Now() const;
   std::string SettingsPath() const;
   std::string LogPath() const;
+  std::string TrustPath() const;
 
   RunEnvironment env_;
   platform::Env* os_;  // env_.env, or the process's own

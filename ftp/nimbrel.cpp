@@ -7,6 +7,7 @@
 #include <limits>
 #include <utility>
 
+#include "ftp/service_text.h"
 #include "inet/errors.h"
 #include "inet/ftp_client.h"
 #include "platform/locale.h"
@@ -33,15 +34,6 @@ constexpr size_t kDirBuffer = 261;
 constexpr inet::DWORD kFormatFlags = inet::FORMAT_MESSAGE_FROM_SYSTEM |
                                      inet::FORMAT_MESSAGE_IGNORE_INSERTS |
                                      inet::FORMAT_MESSAGE_MAX_WIDTH_MASK;
-
-// A string for the service: ANSI, NUL-terminated (c_str()).
-std::string Ansi(std::string_view text) { return platform::ToAnsi(text); }
-
-// A text from the service: the bytes up to the first NUL (at most `size`),
-// converted from ANSI.
-std::string FromBuffer(const char* buffer, size_t size) {
-  return platform::FromAnsi(std::string_view(buffer, ::strnlen(buffer, size)));
-}
 
 const char* OrNull(const std::optional<std::string>& ansi) {
   return ansi ? ansi->c_str() : nullptr;
@@ -168,13 +160,34 @@ void Nimbrel::OpenSession() {
   const std::optional<std::string> host = AnsiOrNone(RemoteHost_);
   const std::optional<std::string> user = AnsiOrNone(User_);
   const std::optional<std::string> password = AnsiOrNone(Password_);
+  inet::DWORD flags = PassiveFlag_;
+  if (Security_ != FtpSecurity::kPlain) {
+    flags |= inet::INTERNET_FLAG_SECURE;
+    if (Security_ == FtpSecurity::kImplicitTls)
+      flags |= inet::INTERNET_FLAG_SECURE_IMPLICIT;
+    // The trust of this session, set every time: an earlier session's file
+    // must not linger.
+    const std::string trust = Ansi(TrustFile_);
+    if (!service_->InternetSetOptionA(
+            hInternet_, inet::INTERNET_OPTION_TRUST_FILE, trust.data(),
+            static_cast<inet::DWORD>(trust.size()))) {
+      hFTP_ = 0;
+      RaiseFtpError(LastError());
+      RethrowListenerException();
+      return;
+    }
+  }
   hFTP_ = service_->InternetConnectA(hInternet_, OrNull(host), RemotePort_,
                                      OrNull(user), OrNull(password),
-                                     inet::INTERNET_SERVICE_FTP, PassiveFlag_,
-                                     0);
+                                     inet::INTERNET_SERVICE_FTP, flags, 0);
   if (hFTP_ == 0) RaiseFtpError(LastError());
   RethrowListenerException();
 }
+
+FtpSecurity Nimbrel::Security() const { return Security_; }
+void Nimbrel::Security(FtpSecurity security) { Security_ = security; }
+std::string Nimbrel::TrustFile() const { return TrustFile_; }
+void Nimbrel::TrustFile(std::string_view szPath) { TrustFile_ = szPath; }
 
 void Nimbrel::CloseSession() {
   CloseFind();
@@ -260,40 +273,6 @@ int32_t Nimbrel::RemoveDir(std::string_view szRemoteDir) {
 }
 
 // ---------------------------------------------------------------------------
-// Search
-
-void Nimbrel::FindFile(std::string_view szSearchString) {
-  CloseFind();
-  // A fresh record; whoever holds the old one keeps its values.
-  RemoteFile_ = std::make_shared<FTPFile>();
-  RemoteFile_->SearchEnd = false;
-  inet::WIN32_FIND_DATAA record{};
-  std::memset(record.cFileName, 0, sizeof record.cFileName);
-  const std::string search = Ansi(szSearchString);
-  hFind_ = service_->FtpFindFirstFileA(hFTP_, search.c_str(), &record, 0, 0);
-  if (hFind_ != 0) {
-    SetRemoteFile(record);
-  } else {
-    RaiseFtpError(LastError());
-    // Only now: a listener of the event above still sees SearchEnd false.
-    RemoteFile()->SearchEnd = true;
-  }
-  RethrowListenerException();
-}
-
-void Nimbrel::NextFile() {
-  if (RemoteFile()->SearchEnd) return;
-  inet::WIN32_FIND_DATAA record{};
-  std::memset(record.cFileName, 0, sizeof record.cFileName);
-  if (service_->InternetFindNextFileA(hFind_, &record)) {
-    SetRemoteFile(record);
-  } else {
-    RaiseFtpError(LastError());
-  }
-  RethrowListenerException();
-}
-
-// ---------------------------------------------------------------------------
 // Event
 
 void Nimbrel::OnFTPFrr(FTPFrrListener listener) {
@@ -302,34 +281,6 @@ void Nimbrel::OnFTPFrr(FTPFrrListener listener) {
 
 // ---------------------------------------------------------------------------
 // Private operations
-
-void Nimbrel::CloseFind() {
-  if (hFind_ == 0) return;
-  if (service_->InternetCloseHandle(hFind_)) {
-    hFind_ = 0;
-  } else {
-    RaiseFtpError(LastError());
-  }
-}
-
-void Nimbrel::SetRemoteFile(const inet::WIN32_FIND_DATAA& record) {
-  const std::shared_ptr<FTPFile> file = RemoteFile();
-  file->SearchEnd = false;
-  file->FileName = FromBuffer(record.cFileName, sizeof record.cFileName);
-
-  inet::SYSTEMTIME time{};
-  service_->FileTimeToSystemTime(&record.ftLastWriteTime, &time);
-  // A time that gave no calendar date (fields left 0, or a year past 9999)
-  // leaves the zero date rather than the previous entry's date.
-  file->FileDate = Date::FromFields(time.wYear, time.wMonth, time.wDay,
-                                    time.wHour, time.wMinute, time.wSecond)
-                       .value_or(Date());
-
-  file->FileSize = static_cast<double>(record.nFileSizeHigh) * 4294967296.0 +
-                   static_cast<double>(record.nFileSizeLow);
-  file->FileType =
-      record.dwFileAttributes == inet::FILE_ATTRIBUTE_DIRECTORY ? 16 : 0;
-}
 
 void Nimbrel::RaiseFtpError(int32_t nError) {
   if (nError == static_cast<int32_t>(inet::ERROR_NO_MORE_FILES)) {

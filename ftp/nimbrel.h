@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "ftp/ftp_file.h"
+#include "ftp/security.h"
 #include "inet/service.h"
 
 namespace zorvex {
@@ -137,6 +138,20 @@ class Nimbrel {
   // order added, inside the failing operation before it returns.
   void OnFTPFrr(FTPFrrListener listener);
 
+  // --- FTP over TLS ---------------------------------------------------------
+  // How OpenSession protects the connection; plain FTP by default. With TLS,
+  // the server's certificate must be trusted and name the host, or the
+  // session does not open: there is no fallback to plain FTP. Implicit TLS
+  // is usually served on port 990 (set RemotePort).
+  FtpSecurity Security() const;
+  void Security(FtpSecurity security);
+  // A PEM file whose certificates alone are trusted for TLS: authorities
+  // that issued the server's certificate, or the server's own certificate
+  // (trusted as it is, whatever names it carries). "" (the default): the
+  // system's trust store. Read when OpenSession connects.
+  std::string TrustFile() const;
+  void TrustFile(std::string_view szPath);
+
  private:
   friend class NimbrelTestAccess;
 
@@ -164,6 +179,8 @@ class Nimbrel {
   std::optional<std::string> Password_;
   uint32_t PassiveFlag_ = 0;
   inet::HINTERNET hFind_ = 0;
+  FtpSecurity Security_ = FtpSecurity::kPlain;
+  std::string TrustFile_;
 
   // The first exception a listener threw during the current operation.
   std::exception_ptr pending_;

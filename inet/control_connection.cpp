@@ -20,10 +20,18 @@ constexpr size_t kReadChunk = 4096;
 
 ControlConnection::ControlConnection(platform::Env* env,
                                      const FtpClientOptions& options,
-                                     bool passive)
-    : env_(env), options_(options), passive_(passive) {}
+                                     bool passive, ConnectionSecurity security)
+    : env_(env),
+      options_(options),
+      passive_(passive),
+      security_(std::move(security)) {}
 
 ControlConnection::~ControlConnection() = default;
+
+void ControlConnection::Abandon(DWORD error) {
+  if (control_) control_->Close();
+  if (broken_ == 0) broken_ = error;
+}
 
 void ControlConnection::Break(DWORD error) {
   if (broken_ == 0)
@@ -110,14 +118,32 @@ DWORD ControlConnection::Expect(const std::string& command, int kind,
   return r.kind() == kind ? 0 : ERROR_INTERNET_EXTENDED_ERROR;
 }
 
+DWORD ControlConnection::StartTls() {
+  const DWORD e = tls_->Secure(std::move(control_), /*resume=*/false,
+                               options_.connect_timeout_ms, &control_);
+  if (e != 0) Abandon(e);
+  return e;
+}
+
 DWORD ControlConnection::Open(const std::string& host, uint16_t port) {
-  DWORD e = env_->Connect(host, port, options_.connect_timeout_ms, &control_);
+  using Mode = ConnectionSecurity::Mode;
+  DWORD e;
+  if (security_.mode != Mode::kNone) {
+    // Made first: a trust file that cannot be used, or no TLS on this
+    // platform, fails before any traffic.
+    platform::TlsOptions options;
+    options.host = host;
+    options.trust_file = security_.trust_file;
+    if ((e = platform::TlsClient::Create(options, &tls_)) != 0) return e;
+  }
+  e = env_->Connect(host, port, options_.connect_timeout_ms, &control_);
   if (e != 0) return e;
   peer_ = control_->PeerAddress();
   local_ = control_->LocalAddress();
   if (peer_.family == platform::Address::Family::kNone ||
       local_.family == platform::Address::Family::kNone)
     return ERROR_INTERNET_CONNECTION_ABORTED;
+  if (security_.mode == Mode::kImplicit && (e = StartTls()) != 0) return e;
   Reply r;
   // A 120 ("service ready in a few minutes") may come before the 220.
   for (int i = 0;; ++i) {
@@ -125,7 +151,14 @@ DWORD ControlConnection::Open(const std::string& host, uint16_t port) {
     if (r.kind() != 1) break;
     if (i == kMaxPreliminary) return ERROR_INTERNET_EXTENDED_ERROR;
   }
-  return r.kind() == 2 ? 0 : ERROR_INTERNET_EXTENDED_ERROR;
+  if (r.kind() != 2) return ERROR_INTERNET_EXTENDED_ERROR;
+  if (security_.mode != Mode::kExplicit) return 0;
+  if ((e = Command("AUTH TLS", &r)) != 0) return e;
+  if (r.code != 234) {
+    Abandon(ERROR_INTERNET_EXTENDED_ERROR);
+    return ERROR_INTERNET_EXTENDED_ERROR;
+  }
+  return StartTls();
 }
 
 DWORD ControlConnection::Login(const std::string& user,
@@ -133,10 +166,16 @@ DWORD ControlConnection::Login(const std::string& user,
   Reply r;
   DWORD e = Command("USER " + user, &r);
   if (e != 0) return e;
-  if (r.kind() == 2) return 0;
-  if (r.code != 331) return ERROR_INTERNET_EXTENDED_ERROR;  // 332: no ACCT
-  if ((e = Command("PASS " + password, &r)) != 0) return e;
-  return r.kind() == 2 ? 0 : ERROR_INTERNET_EXTENDED_ERROR;
+  if (r.code == 331) {
+    if ((e = Command("PASS " + password, &r)) != 0) return e;
+  } else if (r.kind() != 2) {
+    return ERROR_INTERNET_EXTENDED_ERROR;  // 332: no ACCT
+  }
+  if (r.kind() != 2) return ERROR_INTERNET_EXTENDED_ERROR;
+  if (!tls_) return 0;
+  // Data connections are protected as the control connection is.
+  if ((e = Expect("PBSZ 0", 2)) != 0) return e;
+  return Expect("PROT P", 2);
 }
 
 void ControlConnection::Quit(bool keep_last_response) {
@@ -228,6 +267,11 @@ DWORD ControlConnection::Transfer(const std::string& command, const Pump& pump,
     data_error = listener->Accept(options_.io_timeout_ms, peer_, &data);
     listener.reset();
   }
+  // The data connection's TLS starts after the command has been answered,
+  // as servers expect, and resumes the control connection's session.
+  if (data_error == 0 && tls_)
+    data_error = tls_->Secure(std::move(data), /*resume=*/true,
+                              options_.io_timeout_ms, &data);
   if (data_error == 0) data_error = pump(preliminary, *data);
   // Ending our side in order ends an upload; after a failure the data
   // connection is dropped, which tells the server to give up. Either way

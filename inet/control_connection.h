@@ -26,8 +26,17 @@
 #include "inet/reply.h"
 #include "inet/service.h"
 #include "platform/env.h"
+#include "platform/tls.h"
 
 namespace inet {
+
+// FTP over TLS: none, negotiated after the greeting (AUTH TLS), or from the
+// first byte; with the trust file of platform::TlsOptions.
+struct ConnectionSecurity {
+  enum class Mode { kNone, kExplicit, kImplicit };
+  Mode mode = Mode::kNone;
+  std::string trust_file;
+};
 
 class ControlConnection {
  public:
@@ -38,16 +47,21 @@ class ControlConnection {
       std::function<DWORD(const Reply& preliminary, platform::Stream& data)>;
 
   // `passive`: data connections go to the server (EPSV, PASV); otherwise the
-  // server connects to us (EPRT, PORT).
+  // server connects to us (EPRT, PORT). With TLS asked for in `security`,
+  // the control and every data connection are secured, or nothing is done.
   ControlConnection(platform::Env* env, const FtpClientOptions& options,
-                    bool passive);
+                    bool passive, ConnectionSecurity security = {});
   ~ControlConnection();
   ControlConnection(const ControlConnection&) = delete;
   ControlConnection& operator=(const ControlConnection&) = delete;
 
   // Connects to host:port and reads the greeting (a 120 may come first).
+  // With TLS, secures the connection first (implicit) or after the greeting
+  // (AUTH TLS): nothing else is sent before the server has been verified,
+  // and a failure closes the connection without another word in clear.
   DWORD Open(const std::string& host, uint16_t port);
-  // USER, and PASS when the server asks for it (331).
+  // USER, and PASS when the server asks for it (331); with TLS then PBSZ 0
+  // and PROT P, so that the data connections are secured too.
   DWORD Login(const std::string& user, const std::string& password);
 
   // Sends one command and reads its reply, passing over preliminary ones.
@@ -87,11 +101,18 @@ class ControlConnection {
   DWORD PrepareData(std::unique_ptr<platform::Listener>* listener,
                     std::unique_ptr<platform::Stream>* data);
   DWORD PassivePort(uint16_t* port);
+  // Secures the control connection with tls_.
+  DWORD StartTls();
   void Break(DWORD error);
+  // Closes at once: after a refused or failed TLS start nothing more may go
+  // out in clear, QUIT included.
+  void Abandon(DWORD error);
 
   platform::Env* env_;
   FtpClientOptions options_;
   bool passive_;
+  ConnectionSecurity security_;
+  std::unique_ptr<platform::TlsClient> tls_;  // set once TLS is asked for
   std::unique_ptr<platform::Stream> control_;
   platform::Address peer_;   // the server's end of the control connection
   platform::Address local_;  // ours

@@ -7,6 +7,7 @@
 // search in remote_search.cpp, and the kernel members in kernel_services.cpp.
 #include "inet/ftp_client.h"
 
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 #include <optional>
@@ -56,7 +57,11 @@ TransferType TypeOf(DWORD flags) {
                                                 : TransferType::kBinary;
 }
 
-struct Internet {};
+// An Internet handle's options, read by the connections opened on it.
+struct Internet {
+  std::mutex mu;
+  std::string trust_file;
+};
 
 struct Search {
   EntryList entries;  // names already in the ANSI code page
@@ -105,6 +110,9 @@ struct FtpClient::Impl {
   platform::Env* env = nullptr;
   HandleTable handles;
 
+  std::shared_ptr<Internet> GetInternet(HINTERNET h) {
+    return handles.Get<Internet>(h, HandleKind::kInternet);
+  }
   std::shared_ptr<Connection> GetConnection(HINTERNET h) {
     return handles.Get<Connection>(h, HandleKind::kConnection);
   }
@@ -156,8 +164,8 @@ HINTERNET FtpClient::InternetConnectA(HINTERNET hInternet,
                                       const char* lpszPassword,
                                       DWORD dwService, DWORD dwFlags,
                                       DWORD_PTR) {
-  if (!impl_->handles.Find(hInternet, HandleKind::kInternet))
-    return Failure(ERROR_INVALID_HANDLE);
+  const std::shared_ptr<Internet> internet = impl_->GetInternet(hInternet);
+  if (!internet) return Failure(ERROR_INVALID_HANDLE);
   if (dwService != INTERNET_SERVICE_FTP) return Failure(ERROR_INVALID_PARAMETER);
   if (nServerPort < 0 || nServerPort > 65535)
     return Failure(ERROR_INVALID_PARAMETER);
@@ -167,8 +175,20 @@ HINTERNET FtpClient::InternetConnectA(HINTERNET hInternet,
   std::string host = platform::FromAnsi(lpszServerName);
   if (host.size() > 2 && host.front() == '[' && host.back() == ']')
     host = host.substr(1, host.size() - 2);
-  const uint16_t port = static_cast<uint16_t>(
-      nServerPort == 0 ? INTERNET_DEFAULT_FTP_PORT : nServerPort);
+  ConnectionSecurity security;
+  if ((dwFlags & INTERNET_FLAG_SECURE) != 0) {
+    security.mode = (dwFlags & INTERNET_FLAG_SECURE_IMPLICIT) != 0
+                        ? ConnectionSecurity::Mode::kImplicit
+                        : ConnectionSecurity::Mode::kExplicit;
+    std::lock_guard<std::mutex> lock(internet->mu);
+    security.trust_file = internet->trust_file;
+  }
+  const INTERNET_PORT default_port =
+      security.mode == ConnectionSecurity::Mode::kImplicit
+          ? INTERNET_DEFAULT_FTPS_PORT
+          : INTERNET_DEFAULT_FTP_PORT;
+  const uint16_t port =
+      static_cast<uint16_t>(nServerPort == 0 ? default_port : nServerPort);
   // No user: anonymous, with the conventional e-mail-like password.
   const std::optional<std::string> user =
       lpszUserName ? WireText(lpszUserName) : std::string("anonymous");
@@ -178,7 +198,8 @@ HINTERNET FtpClient::InternetConnectA(HINTERNET hInternet,
   if (!user || !password) return Failure(ERROR_INVALID_PARAMETER);
 
   auto conn = std::make_shared<Connection>(
-      impl_->env, options(), (dwFlags & INTERNET_FLAG_PASSIVE) != 0);
+      impl_->env, options(), (dwFlags & INTERNET_FLAG_PASSIVE) != 0,
+      std::move(security));
   DWORD e;
   {
     std::lock_guard<std::mutex> lock(conn->mu);
@@ -199,6 +220,25 @@ HINTERNET FtpClient::InternetConnectA(HINTERNET hInternet,
   }
   SetLastError(ERROR_SUCCESS);
   return h;
+}
+
+BOOL FtpClient::InternetSetOptionA(HINTERNET hInternet, DWORD dwOption,
+                                   const void* lpBuffer,
+                                   DWORD dwBufferLength) {
+  const std::shared_ptr<Internet> internet = impl_->GetInternet(hInternet);
+  if (!internet) return Failure(ERROR_INVALID_HANDLE);
+  if (dwOption != INTERNET_OPTION_TRUST_FILE)
+    return Failure(ERROR_INTERNET_INVALID_OPTION);
+  if (lpBuffer == nullptr && dwBufferLength != 0)
+    return Failure(ERROR_INVALID_PARAMETER);
+  std::string path;
+  if (lpBuffer != nullptr)
+    path.assign(static_cast<const char*>(lpBuffer), dwBufferLength);
+  // A C string's NUL may come along with the length.
+  path.resize(std::min(path.size(), path.find('\0')));
+  std::lock_guard<std::mutex> lock(internet->mu);
+  internet->trust_file = std::move(path);
+  return Succeed();
 }
 
 BOOL FtpClient::InternetCloseHandle(HINTERNET hInternet) {
@@ -264,11 +304,17 @@ BOOL FtpClient::FtpGetFileA(HINTERNET hConnect, const char* lpszRemoteFile,
     Reply last;
     DWORD e = c.Transfer(
         "RETR " + *remote,
-        [&](const Reply& preliminary, platform::Stream& data) {
+        [&](const Reply& preliminary, platform::Stream& data) -> DWORD {
           if (type == TransferType::kBinary && !expected)
             expected = ParseAnnouncedSize(preliminary.text);
-          return ReceiveFileData(data, target.file(), type,
-                                 c.options().io_timeout_ms, &received);
+          if (DWORD e = ReceiveFileData(data, target.file(), type,
+                                        c.options().io_timeout_ms, &received))
+            return e;
+          // A secured stream that ended without its closing message was
+          // cut, unless the size the server announced has arrived.
+          if (!data.EndedInOrder() && !expected)
+            return ERROR_INTERNET_CONNECTION_ABORTED;
+          return 0;
         },
         &last);
     if (e != 0) return e;

@@ -94,6 +94,9 @@ class FtpClient : public Service {
                              WIN32_FIND_DATAA* lpvFindData) override;
   BOOL InternetGetLastResponseInfoA(DWORD* lpdwError, char* lpszBuffer,
                                     DWORD* lpdwBufferLength) override;
+  BOOL InternetSetOptionA(HINTERNET hInternet, DWORD dwOption,
+                          const void* lpBuffer,
+                          DWORD dwBufferLength) override;
   DWORD FormatMessageA(DWORD dwFlags, const void* lpSource, DWORD dwMessageId,
                        DWORD dwLanguageId, char* lpBuffer, DWORD nSize,
                        void* Arguments) override;

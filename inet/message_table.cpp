@@ -74,9 +74,14 @@ constexpr Message kMessages[] = {
     {12029, "Could not connect to the server.", "サーバーに接続できませんでした。"},
     {12030, "The connection to the server was ended.", "サーバーとの接続が終了しました。"},
     {12031, "The server reset the connection.", "サーバーが接続をリセットしました。"},
+    {12037, "The server's certificate has expired or is not valid yet.", "サーバーの証明書は有効期限が切れているか、まだ有効になっていません。"},
+    {12038, "The server's certificate does not name this server.", "サーバーの証明書にこのサーバーの名前がありません。"},
+    {12045, "The server's certificate was not issued by a trusted authority.", "サーバーの証明書は信頼された機関が発行したものではありません。"},
     {12110, "A transfer is already in progress on this connection.", "この接続では既に転送が進行中です。"},
     {12111, "The FTP session ended unexpectedly.", "FTP セッションが予期せず終了しました。"},
     {12152, "The server sent a response that could not be understood.", "サーバーから解釈できない応答が返されました。"},
+    {12157, "A secure connection to the server could not be established.", "サーバーとの安全な接続を確立できませんでした。"},
+    {12169, "The certificate is not valid.", "証明書が無効です。"},
 };
 
 constexpr bool IsSorted() {

@@ -107,6 +107,8 @@ DWORD ListDirectory(ControlConnection& conn, const std::string& path,
           if (s == LineSplitter::Status::kLine) on_line(line);
         }
       }
+      // A secured listing that ended without its closing message was cut.
+      if (!data.EndedInOrder()) return ERROR_INTERNET_CONNECTION_ABORTED;
       if (lines.Finish(&line)) on_line(line);
       return 0;
     };

@@ -84,6 +84,18 @@ constexpr DWORD FORMAT_MESSAGE_FROM_SYSTEM = 0x1000;
 constexpr DWORD FORMAT_MESSAGE_IGNORE_INSERTS = 0x200;
 constexpr DWORD FORMAT_MESSAGE_MAX_WIDTH_MASK = 0xFF;
 
+// FTP over TLS, an addition of our client's (the original service spoke plain
+// FTP only). Connect flags: INTERNET_FLAG_SECURE asks for TLS, negotiated
+// with AUTH TLS after the greeting; with INTERNET_FLAG_SECURE_IMPLICIT as
+// well, TLS starts with the first byte (port 0 then means 990).
+constexpr DWORD INTERNET_FLAG_SECURE = 0x00800000;
+constexpr DWORD INTERNET_FLAG_SECURE_IMPLICIT = 0x00000040;
+constexpr INTERNET_PORT INTERNET_DEFAULT_FTPS_PORT = 990;
+// InternetSetOptionA on the Internet handle: the path (ANSI) of a PEM file
+// whose certificates alone are trusted by the TLS connections opened on it
+// afterwards; an empty path: the system's trust store.
+constexpr DWORD INTERNET_OPTION_TRUST_FILE = 0x7A01;
+
 class Service {
  public:
   virtual ~Service() = default;
@@ -191,6 +203,14 @@ class Service {
   // and *lpdwBufferLength the size needed).
   virtual BOOL InternetGetLastResponseInfoA(DWORD* lpdwError, char* lpszBuffer,
                                             DWORD* lpdwBufferLength) = 0;
+
+  // Sets an option of an Internet handle (INTERNET_OPTION_TRUST_FILE, whose
+  // buffer holds dwBufferLength bytes of path, no NUL needed). Fails with
+  // ERROR_INVALID_HANDLE (not an Internet handle), ERROR_INVALID_PARAMETER
+  // (an unknown option, a null buffer with a length).
+  virtual BOOL InternetSetOptionA(HINTERNET hInternet, DWORD dwOption,
+                                  const void* lpBuffer,
+                                  DWORD dwBufferLength) = 0;
 
   // Kernel: the message text for dwMessageId, in the user's language. Returns
   // the number of bytes stored without the NUL; 0 when there is no text.

@@ -83,10 +83,16 @@ class Env {
   virtual bool Lookup(const std::string& path, bool folders_count) = 0;
 
   // --- Process ------------------------------------------------------------
-  // Prepares the process for a run: the user's locale for texts and times,
-  // and a peer that closes a connection reported as an error, never as a
-  // signal that ends the program.
+  // Prepares the process for a run: the user's locale for texts and times;
+  // a peer that closes a connection reported as an error, never as a signal
+  // that ends the program; and the user's interruption caught (below).
   virtual void PrepareProcess() = 0;
+  // True once the user has asked the run to stop (Ctrl+C; on POSIX systems
+  // SIGINT, SIGTERM or SIGHUP; on Windows also Ctrl+Break and the console
+  // closing), after PrepareProcess. From then on every wait of the
+  // platform's sockets ends at once with ERROR_CANCELLED, so that the run
+  // fails through its ordinary path. A second interruption ends the process.
+  virtual bool Interrupted() = 0;
   // The folder of the running executable (links resolved), UTF-8, without a
   // final separator except for a root; "." when it cannot be found.
   virtual std::string ExecutableFolder() = 0;
@@ -151,6 +157,7 @@ class EnvWrapper : public Env {
     return target_->Lookup(path, folders_count);
   }
   void PrepareProcess() override { target_->PrepareProcess(); }
+  bool Interrupted() override { return target_->Interrupted(); }
   std::string ExecutableFolder() override {
     return target_->ExecutableFolder();
   }

@@ -33,18 +33,25 @@ constexpr uint32_t ERROR_INVALID_NAME = 123;
 constexpr uint32_t ERROR_ALREADY_EXISTS = 183;
 constexpr uint32_t ERROR_FILENAME_EXCED_RANGE = 206;
 constexpr uint32_t ERROR_MR_MID_NOT_FOUND = 317;
+constexpr uint32_t ERROR_CANCELLED = 1223;
 
 constexpr uint32_t ERROR_INTERNET_OUT_OF_HANDLES = 12001;
 constexpr uint32_t ERROR_INTERNET_TIMEOUT = 12002;
 constexpr uint32_t ERROR_INTERNET_EXTENDED_ERROR = 12003;
 constexpr uint32_t ERROR_INTERNET_INTERNAL_ERROR = 12004;
 constexpr uint32_t ERROR_INTERNET_NAME_NOT_RESOLVED = 12007;
+constexpr uint32_t ERROR_INTERNET_INVALID_OPTION = 12009;
 constexpr uint32_t ERROR_INTERNET_INCORRECT_HANDLE_TYPE = 12018;
 constexpr uint32_t ERROR_INTERNET_CANNOT_CONNECT = 12029;
+constexpr uint32_t ERROR_INTERNET_SEC_CERT_DATE_INVALID = 12037;
+constexpr uint32_t ERROR_INTERNET_SEC_CERT_CN_INVALID = 12038;
+constexpr uint32_t ERROR_INTERNET_INVALID_CA = 12045;
 constexpr uint32_t ERROR_INTERNET_CONNECTION_ABORTED = 12030;
 constexpr uint32_t ERROR_INTERNET_CONNECTION_RESET = 12031;
 constexpr uint32_t ERROR_FTP_TRANSFER_IN_PROGRESS = 12110;
 constexpr uint32_t ERROR_FTP_DROPPED = 12111;
+constexpr uint32_t ERROR_INTERNET_SECURITY_CHANNEL_ERROR = 12157;
+constexpr uint32_t ERROR_INTERNET_SEC_INVALID_CERT = 12169;
 
 // True for the Internet codes (12001 to 12999): a failure of the network or
 // of the server, as opposed to one of the local system (a file, memory).

@@ -42,6 +42,12 @@ class Stream {
   virtual Address PeerAddress() const = 0;
   virtual Address LocalAddress() const = 0;
 
+  // After Read gave the end of the stream: false when the stream could tell
+  // that its end was not the peer's own (a secured stream whose peer never
+  // sent its closing message), so the data may have been cut. A plain
+  // socket cannot tell, and says true.
+  virtual bool EndedInOrder() const { return true; }
+
   // Sends `file` from its current offset to its end. This version copies
   // through Write; a plain socket overrides it to let the system move the
   // bytes without copying them through the program.

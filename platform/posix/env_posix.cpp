@@ -18,6 +18,7 @@
 #include "platform/env.h"
 #include "platform/errors.h"
 #include "platform/locale.h"
+#include "platform/posix/interrupt_posix.h"
 #include "platform/posix/posix_file.h"
 #include "platform/posix/tcp_posix.h"
 
@@ -218,7 +219,10 @@ class PosixEnv : public Env {
     // A peer that closes a connection must end in a reported failure, not
     // in the death of the process.
     ::signal(SIGPIPE, SIG_IGN);
+    CatchInterrupts();
   }
+
+  bool Interrupted() override { return platform::Interrupted(); }
 
   std::string ExecutableFolder() override {
     char* resolved = ::realpath("/proc/self/exe", nullptr);

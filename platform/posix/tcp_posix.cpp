@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "platform/errors.h"
+#include "platform/posix/interrupt_posix.h"
 #include "platform/posix/posix_file.h"
 #include "platform/posix/socket_stream.h"
 
@@ -32,16 +33,29 @@ int RemainingMs(Clock::time_point deadline) {
   return left <= 0 ? 0 : static_cast<int>(left);
 }
 
-// Waits until `fd` is ready for `events` or the deadline passes.
-// Returns 1 ready, 0 timed out, -1 error (errno set).
+constexpr int kInterrupted = -2;
+
+// Waits until `fd` is ready for `events`, the deadline passes or the user
+// interrupts the run. Returns 1 ready, 0 timed out, -1 error (errno set),
+// kInterrupted.
 int WaitUntil(int fd, short events, Clock::time_point deadline) {
   for (;;) {
-    pollfd p{fd, events, 0};
-    const int rc = ::poll(&p, 1, RemainingMs(deadline));
+    if (Interrupted()) return kInterrupted;
+    pollfd p[2] = {{fd, events, 0}, {InterruptFd(), POLLIN, 0}};
+    const int rc = ::poll(p, p[1].fd >= 0 ? 2 : 1, RemainingMs(deadline));
+    if (rc > 0 && p[0].revents == 0) continue;  // the interruption's pipe
     if (rc > 0) return 1;
     if (rc == 0) return 0;
     if (errno != EINTR) return -1;
   }
+}
+
+// The error number of a failed wait: 12002 when it timed out, 1223 when the
+// user interrupted it, else the network error of errno.
+uint32_t WaitError(int ready, uint32_t (*from_errno)(int)) {
+  if (ready == 0) return ERROR_INTERNET_TIMEOUT;
+  if (ready == kInterrupted) return ERROR_CANCELLED;
+  return from_errno(errno);
 }
 
 uint32_t ConnectErrno(int err) {
@@ -145,8 +159,7 @@ class PosixListener : public Listener {
     const Clock::time_point deadline = DeadlineAfter(timeout_ms);
     for (;;) {
       const int ready = WaitUntil(fd_, POLLIN, deadline);
-      if (ready == 0) return ERROR_INTERNET_TIMEOUT;
-      if (ready < 0) return NetworkErrno(errno);
+      if (ready != 1) return WaitError(ready, NetworkErrno);
       sockaddr_storage peer{};
       socklen_t length = sizeof peer;
       OwnedFd fd(::accept4(fd_, reinterpret_cast<sockaddr*>(&peer), &length,
@@ -173,9 +186,7 @@ class PosixListener : public Listener {
 
 uint32_t WaitReady(int fd, short events, int timeout_ms) {
   const int ready = WaitUntil(fd, events, DeadlineAfter(timeout_ms));
-  if (ready == 0) return ERROR_INTERNET_TIMEOUT;
-  if (ready < 0) return NetworkErrno(errno);
-  return 0;
+  return ready == 1 ? 0 : WaitError(ready, NetworkErrno);
 }
 
 uint32_t SocketStream::Read(char* buffer, size_t size, int timeout_ms,
@@ -192,8 +203,7 @@ uint32_t SocketStream::Read(char* buffer, size_t size, int timeout_ms,
     if (errno == EINTR) continue;
     if (errno != EAGAIN && errno != EWOULDBLOCK) return NetworkErrno(errno);
     const int ready = WaitUntil(fd_, POLLIN, deadline);
-    if (ready == 0) return ERROR_INTERNET_TIMEOUT;
-    if (ready < 0) return NetworkErrno(errno);
+    if (ready != 1) return WaitError(ready, NetworkErrno);
   }
 }
 
@@ -253,6 +263,10 @@ uint32_t TcpConnect(const std::string& host, uint16_t port, int timeout_ms,
   const Clock::time_point deadline = DeadlineAfter(timeout_ms);
   uint32_t error = ERROR_INTERNET_CANNOT_CONNECT;
   for (addrinfo* ai = list; ai != nullptr; ai = ai->ai_next) {
+    if (Interrupted()) {
+      error = ERROR_CANCELLED;
+      break;
+    }
     if (ai->ai_addrlen > sizeof(sockaddr_storage)) continue;
     const int left = RemainingMs(deadline);
     if (left == 0) {
@@ -284,8 +298,7 @@ uint32_t TcpConnectTo(const Address& remote, const Address* local,
   if (::connect(fd.get(), sa.get(), sa.length) != 0) {
     if (errno != EINPROGRESS && errno != EINTR) return ConnectErrno(errno);
     const int ready = WaitUntil(fd.get(), POLLOUT, deadline);
-    if (ready == 0) return ERROR_INTERNET_TIMEOUT;
-    if (ready < 0) return ConnectErrno(errno);
+    if (ready != 1) return WaitError(ready, ConnectErrno);
     int err = 0;
     socklen_t len = sizeof err;
     if (::getsockopt(fd.get(), SOL_SOCKET, SO_ERROR, &err, &len) != 0)

@@ -33,5 +33,44 @@ TEST(HostPortTest, AnythingElseIsTheWholeHost) {
   }
 }
 
+void ExpectScheme(const std::string& text, FtpSecurity security,
+                  const std::string& host, std::optional<int32_t> port) {
+  const HostPort hp = SplitHostPort(text);
+  EXPECT_TRUE(hp.valid) << text;
+  EXPECT_EQ(hp.security, security) << text;
+  EXPECT_EQ(hp.host, host) << text;
+  EXPECT_EQ(hp.port, port) << text;
+}
+
+TEST(HostPortTest, SchemesAskForTlsInAnyCase) {
+  ExpectScheme("ftpes://ftp.example.org", FtpSecurity::kExplicitTls,
+               "ftp.example.org", std::nullopt);
+  ExpectScheme("FTPES://127.0.0.1:2121/", FtpSecurity::kExplicitTls,
+               "127.0.0.1", 2121);
+  ExpectScheme("ftps://[::1]", FtpSecurity::kImplicitTls, "::1", std::nullopt);
+  ExpectScheme("Ftps://[fe80::1]:990/", FtpSecurity::kImplicitTls, "fe80::1",
+               990);
+  ExpectScheme("ftp://files.example.org:21", FtpSecurity::kPlain,
+               "files.example.org", 21);
+  ExpectScheme("ftp://localhost/", FtpSecurity::kPlain, "localhost",
+               std::nullopt);
+}
+
+TEST(HostPortTest, AfterASchemeOnlyAHostAndAPortAreValid) {
+  for (const char* text :
+       {"ftps://", "ftps:///", "ftpes://:21", "ftps://host:", "ftps://host:0",
+        "ftps://host:65536", "ftps://host//", "ftps://host/dir",
+        "ftps://user@host", "ftps://host:21/x", "ftps://[::1", "ftps://[]",
+        "ftps://::1", "ftps://[::1]x", "ftps://[::1]:x", "ftps://ho st",
+        "ftpes://host?x", "ftp://a:b:c", "ftps://[::1]]:21"}) {
+    EXPECT_FALSE(SplitHostPort(text).valid) << text;
+  }
+  // Without a scheme nothing is invalid: the text is the host.
+  const HostPort bare = SplitHostPort("ftp:/host");
+  EXPECT_TRUE(bare.valid);
+  EXPECT_EQ(bare.host, "ftp:/host");
+  EXPECT_EQ(bare.security, FtpSecurity::kPlain);
+}
+
 }  // namespace
 }  // namespace zorvex

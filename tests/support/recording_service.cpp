@@ -249,6 +249,19 @@ inet::BOOL RecordingService::FtpGetFileA(inet::HINTERNET hConnect,
        uint64_t{dwFlagsAndAttributes}, uint64_t{dwFlags}, uint64_t{dwContext}}));
 }
 
+inet::BOOL RecordingService::InternetSetOptionA(inet::HINTERNET hInternet,
+                                                inet::DWORD dwOption,
+                                                const void* lpBuffer,
+                                                inet::DWORD dwBufferLength) {
+  // A string option is recorded as its text.
+  std::optional<std::string> text;
+  if (lpBuffer != nullptr)
+    text = std::string(static_cast<const char*>(lpBuffer), dwBufferLength);
+  return static_cast<inet::BOOL>(
+      Answer("InternetSetOptionA", {uint64_t{hInternet}, uint64_t{dwOption},
+                                    text, uint64_t{dwBufferLength}}));
+}
+
 inet::BOOL RecordingService::FtpRenameFileA(inet::HINTERNET hConnect,
                                             const char* lpszExisting,
                                             const char* lpszNew) {

@@ -139,6 +139,9 @@ class RecordingService : public inet::Service {
                                     inet::DWORD_PTR dwContext) override;
   inet::BOOL InternetFindNextFileA(inet::HINTERNET hFind,
                                    inet::WIN32_FIND_DATAA* lpvFindData) override;
+  inet::BOOL InternetSetOptionA(inet::HINTERNET hInternet, inet::DWORD dwOption,
+                                const void* lpBuffer,
+                                inet::DWORD dwBufferLength) override;
   inet::BOOL InternetGetLastResponseInfoA(inet::DWORD* lpdwError,
                                           char* lpszBuffer,
                                           inet::DWORD* lpdwBufferLength) override;

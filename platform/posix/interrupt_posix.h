@@ -1,0 +1,20 @@
+// The user's interruption on POSIX systems: SIGINT, SIGTERM and SIGHUP set a
+// flag and wake every socket wait through a pipe, so that the run ends
+// through its ordinary failure path (a download's temporary file removed,
+// the run log written). A second signal ends the process at once.
+#ifndef ZORVEX_PLATFORM_POSIX_INTERRUPT_POSIX_H_
+#define ZORVEX_PLATFORM_POSIX_INTERRUPT_POSIX_H_
+
+namespace platform {
+
+// Installs the handlers (once; later calls do nothing).
+void CatchInterrupts();
+// True once an interruption has arrived.
+bool Interrupted();
+// A descriptor that becomes readable on an interruption; -1 before
+// CatchInterrupts. Waits poll it beside their socket.
+int InterruptFd();
+
+}  // namespace platform
+
+#endif  // ZORVEX_PLATFORM_POSIX_INTERRUPT_POSIX_H_
