@@ -233,39 +233,4 @@ FtpServer::~FtpServer() {
   }
 }
 
-// ---------------------------------------------------------------------------
-
-TempDir::TempDir() : path_(MakeWorkDir("zorvex-test")) {
-  if (path_.empty()) throw std::runtime_error("cannot make a temporary folder");
-}
-
-TempDir::~TempDir() {
-  std::error_code ec;
-  fs::remove_all(path_, ec);
-}
-
-std::string TempDir::operator/(const std::string& name) const {
-  return path_ + "/" + name;
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::string();
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
-
-void WriteFile(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  out.close();
-  if (!out) ADD_FAILURE() << "cannot write " << path;
-}
-
-bool Exists(const std::string& path) {
-  struct stat st;
-  return lstat(path.c_str(), &st) == 0;
-}
-
 }  // namespace testsupport

@@ -7,6 +7,8 @@
 #include <memory>
 #include <string>
 
+#include "tests/support/temp_files.h"
+
 namespace testsupport {
 
 enum class ServerKind { kPyftpdlib, kVsftpd };
@@ -47,26 +49,6 @@ class FtpServer {
   std::string workdir_;
   int pid_ = -1;
 };
-
-// A temporary folder, removed with everything in it when the object goes away.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& path() const { return path_; }
-  // path() + "/" + name.
-  std::string operator/(const std::string& name) const;
-
- private:
-  std::string path_;
-};
-
-// Whole-file helpers.
-std::string ReadFile(const std::string& path);
-void WriteFile(const std::string& path, const std::string& bytes);
-bool Exists(const std::string& path);
 
 }  // namespace testsupport
 
