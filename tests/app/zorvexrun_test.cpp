@@ -102,6 +102,44 @@ TEST_F(ZorvexRunTest, DownloadJoinsFolderAndNameWithoutSeparator) {
   EXPECT_EQ(service_->Last("FtpGetFileA").Str(2), dir_ / "a.txt");
 }
 
+TEST_F(ZorvexRunTest, TlsSchemesChooseSecurityPortAndTrustFile) {
+  const uint64_t kSecure = inet::INTERNET_FLAG_SECURE;
+  const uint64_t kImplicit = inet::INTERNET_FLAG_SECURE_IMPLICIT;
+  WriteFile(dir_ / "zorvex", "ftps://ftp.test,alice,s3cret,1,1,\r\n");
+  EXPECT_EQ(Run("/p " + dir_ / "a.txt,/a.txt"), kExitSuccess);
+  auto connect = service_->Last("InternetConnectA");
+  EXPECT_EQ(connect.Str(1), "ftp.test");
+  EXPECT_EQ(connect.Num(2), 990u);
+  EXPECT_EQ(connect.Num(6), inet::INTERNET_FLAG_PASSIVE | kSecure | kImplicit);
+  // No trust file beside the settings: the system's store.
+  EXPECT_EQ(service_->Last("InternetSetOptionA").Str(2), "");
+
+  WriteFile(dir_ / "zorvex.pem", "certificates");
+  WriteFile(dir_ / "zorvex", "FTPES://[::1]:2121/,alice,s3cret,1,0,\r\n");
+  EXPECT_EQ(Run("/p " + dir_ / "a.txt,/a.txt"), kExitSuccess);
+  connect = service_->Last("InternetConnectA");
+  EXPECT_EQ(connect.Str(1), "::1");
+  EXPECT_EQ(connect.Num(2), 2121u);
+  EXPECT_EQ(connect.Num(6), kSecure);
+  EXPECT_EQ(service_->Last("InternetSetOptionA").Str(2), dir_ / "zorvex.pem");
+
+  // Plain FTP never reads the trust file.
+  service_->ClearCalls();
+  WriteFile(dir_ / "zorvex", "ftp://ftp.test:2121,alice,s3cret,1,0,\r\n");
+  EXPECT_EQ(Run("/p " + dir_ / "a.txt,/a.txt"), kExitSuccess);
+  EXPECT_EQ(service_->Last("InternetConnectA").Num(6), 0u);
+  EXPECT_TRUE(service_->CallsTo("InternetSetOptionA").empty());
+  EXPECT_THAT(messages_, IsEmpty());
+}
+
+TEST_F(ZorvexRunTest, AMalformedHostAfterASchemeIsAConnectErrorWithoutTraffic) {
+  WriteFile(dir_ / "zorvex", "ftps://user@ftp.test/dir,alice,s3cret,1,0,\r\n");
+  EXPECT_EQ(Run("/p " + dir_ / "a.txt,/a.txt"), kExitConnection);
+  EXPECT_THAT(messages_, ElementsAre("Conect Error "));
+  EXPECT_TRUE(service_->CallsTo("InternetConnectA").empty());
+  EXPECT_EQ(Log(), "Start=9:05:07 - \r\n");
+}
+
 TEST_F(ZorvexRunTest, SessionFailuresShowTheirMessageAndLogNoEnd) {
   service_->Fail("InternetConnectA", 12029);
   EXPECT_EQ(Run("/p " + dir_ / "a.txt,/a.txt"), kExitConnection);

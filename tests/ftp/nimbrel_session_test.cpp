@@ -172,6 +172,44 @@ TEST_F(NimbrelOpenSessionTest, FailureLeavesHFTPZeroAndRaisesBeforeReturn) {
   EXPECT_THAT(events_, ElementsAre(FtpEvent{12007, kNameNotResolvedText}));
 }
 
+TEST_F(NimbrelOpenSessionTest, TlsAsksForItsTrustBeforeEveryConnect) {
+  fake_->Then("InternetOpenA", 9);
+  Nimbrel& n = Make();
+  EXPECT_EQ(n.Security(), FtpSecurity::kPlain);
+  n.Security(FtpSecurity::kExplicitTls);
+  n.TrustFile("/etc/zorvex/ca.pem");
+  n.PassiveFlag(true);
+  n.OpenSession();
+  n.Security(FtpSecurity::kImplicitTls);
+  n.TrustFile("");  // an earlier session's file does not linger
+  n.OpenSession();
+  n.Security(FtpSecurity::kPlain);
+  n.OpenSession();
+  EXPECT_THAT(fake_->Names(),
+              ElementsAre("InternetSetOptionA", "InternetConnectA",
+                          "InternetSetOptionA", "InternetConnectA",
+                          "InternetConnectA"));
+  const auto calls = fake_->ServiceCalls();
+  EXPECT_EQ(calls[0].ToString(),
+            "InternetSetOptionA(9, 31233, \"/etc/zorvex/ca.pem\", 18)");
+  EXPECT_EQ(calls[1].Num(6), kPassive | inet::INTERNET_FLAG_SECURE);
+  EXPECT_EQ(calls[2].ToString(), "InternetSetOptionA(9, 31233, \"\", 0)");
+  EXPECT_EQ(calls[3].Num(6), kPassive | inet::INTERNET_FLAG_SECURE |
+                                 inet::INTERNET_FLAG_SECURE_IMPLICIT);
+  EXPECT_EQ(calls[4].Num(6), kPassive);
+}
+
+TEST_F(NimbrelOpenSessionTest, TrustThatCannotBeSetMeansNoConnection) {
+  Nimbrel& n = Make();
+  n.Security(FtpSecurity::kExplicitTls);
+  fake_->Fail("InternetSetOptionA", inet::ERROR_INVALID_HANDLE);
+  fake_->SetMessage(inet::ERROR_INVALID_HANDLE, "The handle is not valid.");
+  n.OpenSession();
+  EXPECT_EQ(n.hFTP(), 0);
+  EXPECT_TRUE(fake_->CallsTo("InternetConnectA").empty());
+  EXPECT_THAT(events_, ElementsAre(FtpEvent{6, "The handle is not valid."}));
+}
+
 TEST_F(NimbrelOpenSessionTest, SecondOpenReplacesTheHandleWithoutClosing) {
   fake_->Then("InternetConnectA", 11).Then("InternetConnectA", 12);
   Nimbrel& n = Make();
