@@ -158,6 +158,12 @@ DWORD ControlConnection::Open(const std::string& host, uint16_t port) {
     Abandon(ERROR_INTERNET_EXTENDED_ERROR);
     return ERROR_INTERNET_EXTENDED_ERROR;
   }
+  // Bytes that came in clear behind the 234 would pass for replies read
+  // inside TLS: whoever sent them is not to be trusted.
+  if (lines_.buffered() != 0) {
+    Abandon(ERROR_INTERNET_SECURITY_CHANNEL_ERROR);
+    return ERROR_INTERNET_SECURITY_CHANNEL_ERROR;
+  }
   return StartTls();
 }
 
@@ -182,8 +188,9 @@ void ControlConnection::Quit(bool keep_last_response) {
   if (broken_ == 0 && control_) {
     const LastResponse saved = ThreadLastResponse();
     Reply r;
-    if (Send("QUIT", options_.quit_timeout_ms) == 0)
-      ReadReply(&r, options_.quit_timeout_ms);
+    if (Send("QUIT", options_.quit_timeout_ms) == 0 &&
+        ReadReply(&r, options_.quit_timeout_ms) == 0 && tls_)
+      control_->Shutdown(options_.quit_timeout_ms);  // close_notify
     if (keep_last_response) SetLastResponse(saved.code, saved.text);
   }
   if (control_) control_->Close();

@@ -36,6 +36,8 @@ need() {  # need PACKAGE PROGRAM|ABSOLUTE-PATH...
 need cmake cmake
 need g++ g++
 need make make
+need libssl-dev /usr/include/openssl/ssl.h
+need openssl openssl
 need python3 "$python"
 need libbenchmark-dev /usr/include/benchmark/benchmark.h
 need curl curl

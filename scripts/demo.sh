@@ -15,6 +15,7 @@ missing=()
 command -v cmake >/dev/null 2>&1 || missing+=(cmake)
 command -v g++ >/dev/null 2>&1 || missing+=(g++)
 command -v make >/dev/null 2>&1 || missing+=(make)
+[[ -e /usr/include/openssl/ssl.h ]] || missing+=(libssl-dev)
 [[ -x "$python" ]] || missing+=(python3)
 if [[ -x "$python" ]] && ! "$python" -c 'import pyftpdlib' >/dev/null 2>&1; then
   missing+=(python3-pyftpdlib)

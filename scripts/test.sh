@@ -43,9 +43,9 @@ step() { printf '\n== %s\n' "$*"; }
 
 # --- Packages ---------------------------------------------------------------
 packages=(
-  cmake make g++ clang libclang-rt-14-dev
+  cmake make g++ clang libclang-rt-14-dev libssl-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
-  python3 python3-pyftpdlib vsftpd
+  python3 python3-pyftpdlib python3-openssl vsftpd openssl tcpdump
   iproute2 procps
 )
 

@@ -59,6 +59,8 @@ class TlsStream : public Stream {
   static long BioCtrl(BIO* bio, int cmd, long num, void* ptr);
   // The wait allowed to the stream below for the current call.
   int WaitMs() const;
+  // Sends what the BIO has gathered; false when the stream below failed.
+  bool Flush();
   // Runs one OpenSSL call whose result `r` (> 0 for success) is mapped;
   // on kFailed, *error says why.
   Outcome Check(int r, bool handshake, uint32_t* error);
@@ -76,6 +78,9 @@ class TlsStream : public Stream {
   bool got_notify_ = false;   // the peer's close_notify arrived
   bool ended_without_notify_ = false;
   bool shut_ = false;
+  // Records written by OpenSSL, gathered into larger writes to the stream
+  // below; sent before any read and at the end of every Write.
+  std::string pending_;
 };
 
 class OpenSslClient : public TlsClient {
