@@ -21,7 +21,10 @@ constexpr const char kUsage[] =
     "Settings file \"zorvex\" beside the executable, six comma-separated fields:\n"
     "  host,user,password,binary,passive,reserved\n"
     "  host      server name or address; \"name:port\", \"IPv4:port\" or\n"
-    "            \"[IPv6]:port\" chooses a port other than 21\n"
+    "            \"[IPv6]:port\" chooses a port other than 21;\n"
+    "            \"ftpes://HOST[:PORT]\" explicit TLS, \"ftps://HOST[:PORT]\"\n"
+    "            implicit TLS (port 990); a file \"zorvex.pem\" beside the\n"
+    "            settings file holds the only certificates trusted\n"
     "  binary    non-zero: binary transfer; 0: ASCII transfer\n"
     "  passive   non-zero: passive mode; 0: active mode\n"
     "Run log \"zorvexlog.txt\" beside the executable: one line,\n"
@@ -34,8 +37,9 @@ constexpr const char kUsage[] =
     "  2  settings file missing or empty\n"
     "  3  command line: no comma, neither /p nor /g, an empty path\n"
     "  4  local file or local folder not found\n"
-    "  5  no connection: server unreachable or login refused\n"
-    "  6  the upload or download failed\n";
+    "  5  no connection: server unreachable, login or TLS refused\n"
+    "  6  the upload or download failed\n"
+    "  130  interrupted (Ctrl+C, SIGINT, SIGTERM, SIGHUP)\n";
 
 }  // namespace
 
