@@ -1,95 +1,29 @@
-// FtpClient: the service's handles and arguments over our FTP client.
+// FtpClient: the service's handles and arguments over our FTP client; here
+// the session (open, connect, options, close) and the transfers.
 //
-// A connection handle owns one ControlConnection; each operation checks its
+// A connection handle owns one ControlConnection; each member checks its
 // arguments, then runs its steps on the connection under the connection's
-// lock. The protocol is in control_connection.cpp, the data of a transfer in
-// file_transfer.cpp, the local side of a download in local_file.cpp, the
-// search in remote_search.cpp, and the kernel members in kernel_services.cpp.
+// lock (client_calls.h). The protocol is in control_connection.cpp, the data
+// of a transfer in file_transfer.cpp, the local side of a download in
+// local_file.cpp, the remote operations and the search in
+// ftp_client_remote.cpp, and the kernel members in kernel_services.cpp.
 #include "inet/ftp_client.h"
 
 #include <algorithm>
-#include <cstring>
-#include <mutex>
 #include <optional>
 #include <string>
-#include <vector>
 
-#include "inet/control_connection.h"
+#include "inet/client_calls.h"
 #include "inet/data_address.h"
-#include "inet/entry_list.h"
-#include "inet/errors.h"
 #include "inet/file_transfer.h"
-#include "inet/handles.h"
-#include "inet/last_error.h"
 #include "inet/local_file.h"
-#include "inet/remote_search.h"
-#include "platform/env.h"
-#include "platform/locale.h"
 
 namespace inet {
 namespace {
 
-constexpr BOOL kTrue = 1;
-
-BOOL Succeed() {
-  SetLastError(ERROR_SUCCESS);
-  return kTrue;
-}
-
-// Sets the thread's last error; returns the zero result of any operation.
-struct Failure {
-  explicit Failure(DWORD error) { SetLastError(error); }
-  operator BOOL() const { return 0; }       // NOLINT
-  operator HINTERNET() const { return 0; }  // NOLINT
-};
-
-// A name for the control connection: converted from the ANSI code page to
-// UTF-8; nullopt when it holds a line break, which would end the command
-// early and let the rest pass as a command of its own.
-std::optional<std::string> WireText(const char* ansi) {
-  std::string text = platform::FromAnsi(ansi);
-  if (text.find_first_of("\r\n") != std::string::npos) return std::nullopt;
-  return text;
-}
-
 TransferType TypeOf(DWORD flags) {
   return (flags & 3) == FTP_TRANSFER_TYPE_ASCII ? TransferType::kAscii
                                                 : TransferType::kBinary;
-}
-
-// An Internet handle's options, read by the connections opened on it.
-struct Internet {
-  std::mutex mu;
-  std::string trust_file;
-};
-
-struct Search {
-  EntryList entries;  // names already in the ANSI code page
-  size_t next = 0;
-};
-
-using Connection = ControlConnection;
-
-// Runs `steps` on an open connection, under its lock; their error, if any,
-// becomes the call's failure.
-template <typename Steps>
-BOOL OnConnection(const std::shared_ptr<Connection>& conn, Steps&& steps) {
-  if (!conn) return Failure(ERROR_INVALID_HANDLE);
-  std::lock_guard<std::mutex> lock(conn->mu);
-  if (conn->broken() != 0) return Failure(conn->broken());
-  if (DWORD e = steps(*conn)) return Failure(e);
-  return Succeed();
-}
-
-BOOL SimpleCommand(const std::shared_ptr<Connection>& conn, const char* verb,
-                   const char* name) {
-  if (!conn) return Failure(ERROR_INVALID_HANDLE);
-  if (name == nullptr) return Failure(ERROR_INVALID_PARAMETER);
-  const std::optional<std::string> wire = WireText(name);
-  if (!wire) return Failure(ERROR_INVALID_NAME);
-  return OnConnection(conn, [&](Connection& c) {
-    return c.Expect(std::string(verb) + " " + *wire, 2);
-  });
 }
 
 // The size of the remote file as the server tells it (nullopt when it does
@@ -103,28 +37,6 @@ DWORD RemoteSize(Connection& conn, const std::string& remote,
 }
 
 }  // namespace
-
-struct FtpClient::Impl {
-  mutable std::mutex mu;
-  FtpClientOptions options;
-  platform::Env* env = nullptr;
-  HandleTable handles;
-
-  std::shared_ptr<Internet> GetInternet(HINTERNET h) {
-    return handles.Get<Internet>(h, HandleKind::kInternet);
-  }
-  std::shared_ptr<Connection> GetConnection(HINTERNET h) {
-    return handles.Get<Connection>(h, HandleKind::kConnection);
-  }
-  static void CloseRemoved(const std::vector<HandleTable::Removed>& removed) {
-    for (const auto& item : removed) {
-      if (item.kind != HandleKind::kConnection) continue;
-      auto conn = std::static_pointer_cast<Connection>(item.object);
-      std::lock_guard<std::mutex> lock(conn->mu);
-      conn->Quit();
-    }
-  }
-};
 
 FtpClient::FtpClient(FtpClientOptions options, platform::Env* env)
     : impl_(std::make_unique<Impl>()) {
@@ -322,107 +234,6 @@ BOOL FtpClient::FtpGetFileA(HINTERNET hConnect, const char* lpszRemoteFile,
       return ERROR_INTERNET_CONNECTION_ABORTED;
     return target.Commit();
   });
-}
-
-BOOL FtpClient::FtpRenameFileA(HINTERNET hConnect, const char* lpszExisting,
-                               const char* lpszNew) {
-  auto conn = impl_->GetConnection(hConnect);
-  if (!conn) return Failure(ERROR_INVALID_HANDLE);
-  if (lpszExisting == nullptr || lpszNew == nullptr)
-    return Failure(ERROR_INVALID_PARAMETER);
-  const std::optional<std::string> from = WireText(lpszExisting);
-  const std::optional<std::string> to = WireText(lpszNew);
-  if (!from || !to) return Failure(ERROR_INVALID_NAME);
-  return OnConnection(conn, [&](Connection& c) {
-    DWORD e = c.Expect("RNFR " + *from, 3);
-    if (e == 0) e = c.Expect("RNTO " + *to, 2);
-    return e;
-  });
-}
-
-BOOL FtpClient::FtpDeleteFileA(HINTERNET hConnect, const char* lpszFileName) {
-  return SimpleCommand(impl_->GetConnection(hConnect), "DELE", lpszFileName);
-}
-
-BOOL FtpClient::FtpCreateDirectoryA(HINTERNET hConnect,
-                                    const char* lpszDirectory) {
-  return SimpleCommand(impl_->GetConnection(hConnect), "MKD", lpszDirectory);
-}
-
-BOOL FtpClient::FtpRemoveDirectoryA(HINTERNET hConnect,
-                                    const char* lpszDirectory) {
-  return SimpleCommand(impl_->GetConnection(hConnect), "RMD", lpszDirectory);
-}
-
-BOOL FtpClient::FtpSetCurrentDirectoryA(HINTERNET hConnect,
-                                        const char* lpszDirectory) {
-  return SimpleCommand(impl_->GetConnection(hConnect), "CWD", lpszDirectory);
-}
-
-BOOL FtpClient::FtpGetCurrentDirectoryA(HINTERNET hConnect,
-                                        char* lpszCurrentDirectory,
-                                        DWORD* lpdwCurrentDirectory) {
-  auto conn = impl_->GetConnection(hConnect);
-  if (!conn) return Failure(ERROR_INVALID_HANDLE);
-  if (lpszCurrentDirectory == nullptr || lpdwCurrentDirectory == nullptr)
-    return Failure(ERROR_INVALID_PARAMETER);
-  return OnConnection(conn, [&](Connection& c) -> DWORD {
-    Reply r;
-    if (DWORD e = c.Expect("PWD", 2, &r)) return e;
-    std::optional<std::string> path;
-    if (r.code == 257) path = ParseQuotedPath(r.text);
-    // A reply without a well-formed quoted path is kept as the last response.
-    if (!path) return ERROR_INTERNET_EXTENDED_ERROR;
-    const std::string ansi = platform::ToAnsi(*path);
-    // A path that does not fit is never cut: the caller learns the size.
-    if (ansi.size() + 1 > *lpdwCurrentDirectory) {
-      *lpdwCurrentDirectory = static_cast<DWORD>(ansi.size() + 1);
-      return ERROR_INSUFFICIENT_BUFFER;
-    }
-    std::memcpy(lpszCurrentDirectory, ansi.data(), ansi.size());
-    lpszCurrentDirectory[ansi.size()] = '\0';
-    *lpdwCurrentDirectory = static_cast<DWORD>(ansi.size());
-    return 0;
-  });
-}
-
-HINTERNET FtpClient::FtpFindFirstFileA(HINTERNET hConnect,
-                                       const char* lpszSearchFile,
-                                       WIN32_FIND_DATAA* lpFindFileData,
-                                       DWORD, DWORD_PTR) {
-  auto conn = impl_->GetConnection(hConnect);
-  if (!conn) return Failure(ERROR_INVALID_HANDLE);
-  if (lpFindFileData == nullptr) return Failure(ERROR_INVALID_PARAMETER);
-  auto search = std::make_shared<inet::Search>();
-  if (!OnConnection(conn, [&](Connection& c) -> DWORD {
-        const std::optional<std::string> wire =
-            WireText(lpszSearchFile ? lpszSearchFile : "");
-        if (!wire) return ERROR_INVALID_NAME;
-        return FindRemote(c, *wire, &search->entries);
-      }))
-    return 0;  // the last error is set
-  FillFindData(search->entries[0], lpFindFileData);
-  search->next = 1;
-  const HINTERNET h = impl_->handles.Add(HandleKind::kSearch, hConnect, search);
-  if (h == 0) return Failure(ERROR_INTERNET_OUT_OF_HANDLES);
-  if (!impl_->handles.Find(hConnect, HandleKind::kConnection)) {
-    impl_->handles.Remove(h);  // the connection was closed meanwhile
-    return Failure(ERROR_INVALID_HANDLE);
-  }
-  SetLastError(ERROR_SUCCESS);
-  return h;
-}
-
-BOOL FtpClient::InternetFindNextFileA(HINTERNET hFind,
-                                      WIN32_FIND_DATAA* lpvFindData) {
-  auto search = impl_->handles.Get<inet::Search>(hFind, HandleKind::kSearch);
-  if (!search) return Failure(ERROR_INVALID_HANDLE);
-  if (lpvFindData == nullptr) return Failure(ERROR_INVALID_PARAMETER);
-  std::lock_guard<std::mutex> lock(impl_->mu);
-  if (search->next >= search->entries.size())
-    return Failure(ERROR_NO_MORE_FILES);
-  FillFindData(search->entries[search->next++], lpvFindData);
-  return Succeed();
 }
 
 }  // namespace inet
