@@ -21,6 +21,11 @@
 //          bounds (64 KiB a line, 1 MiB a reply), or a binary download
 //          shorter or longer than the size the server announced
 //   12031  connection reset by the server
+//   1223   the user interrupted the run (platform::Env::Interrupted)
+//   FTP over TLS (INTERNET_FLAG_SECURE): 12037 certificate out of its dates,
+//   12038 certificate for another name, 12045 untrusted authority, 12157 no
+//   secure channel, 12169 another certificate fault or an empty trust file;
+//   12030 also for a TLS data stream cut without its closing message.
 // After 12002, 12030 or 12031 on the control connection, the connection is
 // closed and every later call on it fails at once with 12030 (or 12031).
 //
