@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "inet/line_ends.h"
+#include "platform/locale.h"
 
 namespace inet {
 namespace {
@@ -26,6 +27,9 @@ DWORD SendAscii(platform::Stream& data, platform::File& file, int timeout_ms) {
 
 DWORD ReceiveAscii(platform::Stream& data, platform::File& file,
                    int timeout_ms, uint64_t* received) {
+  // Local text in the network's form is written as it arrives.
+  if (platform::LocalTextUsesCrlf())
+    return data.ReceiveFile(file, timeout_ms, received);
   std::vector<char> buf(kAsciiBuffer);
   std::vector<char> converted(CrlfToLf::MaxOutput(buf.size()));
   CrlfToLf to_lf;

@@ -3,7 +3,8 @@
 // as they are, through the stream's own file paths (without copying them
 // through the program where the stream is a plain socket); ASCII transfers
 // convert line ends on the way (LF to CR LF going out, CR LF to LF coming
-// in). Each returns 0, a local file error or a network error.
+// in where local text ends its lines with LF). Each returns 0, a local file
+// error or a network error.
 #ifndef ZORVEX_INET_FILE_TRANSFER_H_
 #define ZORVEX_INET_FILE_TRANSFER_H_
 

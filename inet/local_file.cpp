@@ -1,6 +1,7 @@
 #include "inet/local_file.h"
 
 #include "inet/errors.h"
+#include "platform/locale.h"
 
 namespace inet {
 
@@ -10,9 +11,14 @@ DownloadTarget::~DownloadTarget() {
 }
 
 DWORD DownloadTarget::Create(const std::string& target, bool fail_if_exists) {
-  const size_t slash = target.find_last_of('/');
+  // The last element follows "/" or the platform's own separator. It is
+  // looked for in the UTF-8 form: in a double-byte code page a character's
+  // second byte may have the value of "\".
+  const std::string text = platform::FromAnsi(target);
+  const char separators[] = {'/', env_->PathSeparator(), '\0'};
+  const size_t slash = text.find_last_of(separators);
   const std::string base =
-      slash == std::string::npos ? target : target.substr(slash + 1);
+      slash == std::string::npos ? text : text.substr(slash + 1);
   if (base.empty() || base == "." || base == "..") return ERROR_INVALID_NAME;
   const platform::FileStatus status = env_->Status(target);
   if (status.exists && fail_if_exists) return ERROR_FILE_EXISTS;

@@ -59,8 +59,9 @@ class Env {
                                   std::unique_ptr<File>* out) = 0;
   // Creates a new, empty file with a name of its own in the folder of
   // `target` and stores its path in *path. It gets the permissions that
-  // `target` has when that is a regular file, else those of a new file. 3
-  // when the folder does not exist.
+  // `target` has when that is a regular file, else those of a new file (on
+  // Windows always those of a new file: the folder's inherited access
+  // rules). 3 when the folder does not exist.
   virtual uint32_t CreateTemporary(const std::string& target,
                                    std::unique_ptr<File>* out,
                                    std::string* path) = 0;

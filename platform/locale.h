@@ -28,6 +28,11 @@ std::string FromAnsi(std::string_view ansi);
 // True when the user's language is Japanese.
 bool UserLanguageIsJapanese();
 
+// True where local text files end their lines with CR LF, the network's own
+// form (Windows); false where they end them with LF (POSIX systems). ASCII
+// transfers convert line ends only where they differ.
+bool LocalTextUsesCrlf();
+
 }  // namespace platform
 
 #endif  // ZORVEX_PLATFORM_LOCALE_H_

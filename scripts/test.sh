@@ -149,6 +149,14 @@ main_stage() {
   ctest --test-dir "$root/build" "${ctest_args[@]}"
 }
 
+# The Windows build, its tests under wine and its zip (CI, or
+# ZORVEX_WINDOWS=1): see scripts/windows.sh.
+windows_stage() {
+  [[ "$ci" == true || "${ZORVEX_WINDOWS:-0}" == 1 ]] || return 0
+  step "Windows build and tests under wine (build-windows, build-e2e-windows)"
+  ZORVEX_JOBS="$jobs" bash "$root/scripts/windows.sh"
+}
+
 install_packages
 free_ftp_port
 if [[ "$full" == 1 ]]; then
@@ -156,3 +164,4 @@ if [[ "$full" == 1 ]]; then
   fuzz_stage
 fi
 main_stage
+windows_stage

@@ -75,6 +75,8 @@ std::string FromAnsi(std::string_view ansi) {
   return Convert(ansi, "UTF-8", codeset.c_str(), "\xEF\xBF\xBD");
 }
 
+bool LocalTextUsesCrlf() { return false; }
+
 bool UserLanguageIsJapanese() {
   auto starts_with_ja = [](const char* s) {
     return s != nullptr && std::strncmp(s, "ja", 2) == 0;
