@@ -247,6 +247,12 @@ uint32_t TlsStream::Write(const char* data, size_t size, int timeout_ms) {
 uint32_t TlsStream::Shutdown(int timeout_ms) {
   if (shut_) return 0;
   shut_ = true;
+  // A peer that ended the stream without its closing message is gone: there
+  // is nothing to close in order (EndedInOrder() tells the caller).
+  if (ended_without_notify_) {
+    inner_->Shutdown(timeout_ms);
+    return 0;
+  }
   if (failed_) return ERROR_INTERNET_CONNECTION_ABORTED;
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
   timeout_ms_ = timeout_ms;
