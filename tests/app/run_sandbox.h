@@ -133,6 +133,13 @@ class Sandbox {
     testsupport::WriteFile(dir_ / "zorvex", bytes);
   }
   std::string Log() const { return testsupport::ReadFile(dir_ / "zorvexlog.txt"); }
+  // Copies the PEM file `pem` beside the settings file as zorvex.pem, the
+  // trust file of a run with TLS.
+  void Trust(const std::string& pem) const {
+    std::filesystem::copy_file(
+        pem, dir_ / "zorvex.pem",
+        std::filesystem::copy_options::overwrite_existing);
+  }
 
   // Runs with the tail as one argument (none when empty), in work().
   Outcome Run(const std::string& tail, int timeout_s = 60) const {

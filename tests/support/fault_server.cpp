@@ -84,6 +84,11 @@ std::unique_ptr<FaultServer> FaultServer::Start(const std::string& scenario,
   if (!options.user.empty()) {
     argv.insert(argv.end(), {"--user", options.user, "--password", options.password});
   }
+  if (!options.cert_chain.empty()) {
+    argv.insert(argv.end(), {"--cert", options.cert_chain, "--key", options.cert_key});
+  }
+  if (options.hide_size) argv.push_back("--hide-size");
+  if (options.tls) argv.push_back("--tls");
   const std::string log = server->workdir_ + "/stderr.log";
   std::string first_line;
   server->pid_ = SpawnChild(argv, log, &first_line, kStartTimeoutMs);

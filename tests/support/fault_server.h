@@ -30,6 +30,14 @@ struct FaultOptions {
   // Empty = any login is accepted.
   std::string user;
   std::string password;
+  // The certificate chain and key of the tls-* scenarios and of `tls`
+  // (PEM).
+  std::string cert_chain;
+  std::string cert_key;
+  // Any other scenario over explicit TLS, data connections included.
+  bool tls = false;
+  // SIZE refused and no byte count in the 150 of RETR.
+  bool hide_size = false;
 };
 
 class FaultServer {

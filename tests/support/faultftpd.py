@@ -4,6 +4,7 @@
     faultftpd.py --scenario NAME --root DIR [--address 127.0.0.1] [--port 0]
                  [--events FILE] [--fault-at VERB] [--user U --password P]
                  [--decoy-address A] [--decoy-port N] [--foreign-address A]
+                 [--cert CHAIN --key KEY] [--tls] [--hide-size]
 
 Serves the folder --root (a flat or nested tree of files) well enough for
 USER PASS SYST FEAT OPTS TYPE MODE STRU PWD CWD CDUP EPSV PASV EPRT PORT STOR
@@ -70,6 +71,34 @@ Scenarios
                            bytes, NUL, a line of 100 000 bytes, broken facts,
                            truncated Unix and DOS lines, a bare CR), then 226.
 
+FTP over TLS (the tls-* scenarios need --cert and --key): each answers
+AUTH TLS with 234 and secures the control connection (explicit TLS), then
+accepts PBSZ and PROT, except where the scenario says otherwise.
+  tls-plain-data           the data connections stay plain under PROT P:
+                           RETR and listings send their bytes in clear; STOR
+                           reads what comes first (the client's handshake, if
+                           it is a TLS client), answers it with clear bytes,
+                           stores nothing and still answers 226.
+  tls-stall-after-auth     answers 234, then never says a word (no handshake).
+  tls-clear-after-234      sends "230 ..." in clear right behind its 234, in
+                           the same segment, then goes on with the handshake.
+  tls-data-without-close-notify
+                           data connections are secured too (after the 1xx
+                           reply). RETR and the listings send everything,
+                           then end the data connection with a bare TCP
+                           close, without TLS's close_notify, and answer 226
+                           (passive mode; in active mode the end of the data
+                           may be lost).
+A stall of an implicit TLS handshake is stall-greeting: the client speaks
+first, and nobody answers.
+
+--tls (with --cert and --key) runs any other scenario over explicit TLS: the
+control connection after AUTH TLS, and every data connection after its 1xx
+reply, the server being the TLS server in active mode too.
+
+--hide-size: SIZE is refused (550) and the 150 of RETR names no byte count,
+so the client cannot know the size of a download.
+
 --fault-at names the point for reply-421-mid-session, huge-reply-line,
 non-numeric-reply and endless-multiline: "greeting" or a command verb (USER,
 PASS, PWD, CWD, TYPE, STOR, RETR, ...).
@@ -91,6 +120,14 @@ happens, compact (no spaces), always with "ev" first:
   {"ev":"decoy-accept","peer":A,"port":N}          a connection to our decoy
   {"ev":"retr","path":P,"bytes":N,"complete":B}    bytes sent for RETR
   {"ev":"stor","path":P,"bytes":N,"complete":B}    bytes received for STOR
+  {"ev":"tls","conn":C,"ok":B,"version":V,"resumed":B}
+                                                   a TLS handshake on the
+                                                   "control" or a "data"
+                                                   connection (on failure
+                                                   "error" instead of version)
+  {"ev":"clear-data","bytes":N,"tls_record":B}     tls-plain-data: what STOR
+                                                   received in clear; B: it
+                                                   began like a TLS handshake
   {"ev":"close","reason":S}                        control connection ended
 """
 
@@ -101,6 +138,7 @@ import json
 import os
 import posixpath
 import socket
+import ssl
 import stat
 import struct
 import sys
@@ -163,6 +201,13 @@ class Config:
         self.foreign_address = args.foreign_address or other
         fault_at = args.fault_at or DEFAULT_FAULT_AT.get(args.scenario, "")
         self.fault_at = fault_at.upper()
+        self.hide_size = args.hide_size
+        self.tls = None  # the server's TLS context: tls-* scenarios, --tls
+        if args.scenario.startswith("tls-") or args.tls:
+            self.tls = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+            self.tls.load_cert_chain(args.cert, args.key)
+        self.tls_data = (args.tls or
+                         args.scenario == "tls-data-without-close-notify")
 
 
 class Abort(Exception):
@@ -283,19 +328,40 @@ class Session:
         self.decoy_server = await asyncio.start_server(
             on_connect, self.c.decoy_address, port)
 
-    async def connect_active(self, source):
+    async def connect_active(self, source, secure=False):
         host, port = self.active_target
         try:
-            reader, writer = await asyncio.wait_for(
-                asyncio.open_connection(host, port, local_addr=(source, 0)),
-                10)
+            if secure:
+                conn = await asyncio.wait_for(
+                    self.connect_bare(host, port, source), 10)
+            else:
+                conn = await asyncio.wait_for(
+                    asyncio.open_connection(host, port,
+                                            local_addr=(source, 0)), 10)
         except (OSError, asyncio.TimeoutError):
             self.ev.log("data-connect", source=source, target=host, port=port,
                         ok=False)
             return None
         self.ev.log("data-connect", source=source, target=host, port=port,
                     ok=True)
-        return reader, writer
+        return conn
+
+    @staticmethod
+    async def connect_bare(host, port, source):
+        """An active data connection whose TLS is ours to serve: a bare
+        socket, returned as (None, socket), that nothing reads until
+        secure_data starts the handshake. The client speaks first, as soon
+        as it has accepted, and its hello must not be read in clear."""
+        loop = asyncio.get_running_loop()
+        sock = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        try:
+            sock.setblocking(False)
+            sock.bind((source, 0))
+            await loop.sock_connect(sock, (host, port))
+        except BaseException:
+            sock.close()
+            raise
+        return None, sock
 
     async def data_connection(self, verb):
         """The data connection for a transfer, or None (425 already sent)."""
@@ -307,7 +373,8 @@ class Session:
         elif self.active_target is not None:
             if self.c.scenario == "active-foreign-source":
                 await self.foreign_attempt(verb)
-            conn = await self.connect_active(self.c.address)
+            conn = await self.connect_active(self.c.address,
+                                             secure=self.c.tls_data)
         else:
             await self.reply(425, "Use PORT or PASV first.", verb)
             return None
@@ -380,6 +447,101 @@ class Session:
             await self.stall(log=False)
         return False
 
+    # --- TLS ----------------------------------------------------------------
+    def log_tls(self, conn, writer):
+        obj = writer.get_extra_info("ssl_object")
+        self.ev.log("tls", conn=conn, ok=True, version=obj.version(),
+                    resumed=obj.session_reused)
+
+    async def auth_tls(self, arg):
+        """AUTH TLS: 234 (changed by the scenario), then the handshake."""
+        scenario = self.c.scenario
+        if arg.strip().upper() not in ("TLS", "TLS-C", "SSL"):
+            await self.reply(504, "AUTH type not supported.", "AUTH")
+            return
+        if scenario == "tls-clear-after-234":
+            self.ev.log("fault", what=scenario)
+            self.ev.log("reply", code="234")
+            await self.send_raw(b"234 Proceed with negotiation.\r\n"
+                                b"230 Login successful (in clear).\r\n")
+        else:
+            await self.reply(234, "Proceed with negotiation.", "AUTH")
+        if scenario == "tls-stall-after-auth":
+            await self.stall()
+        try:
+            await self.writer.start_tls(self.c.tls, ssl_handshake_timeout=10)
+        except (OSError, ssl.SSLError, asyncio.TimeoutError) as e:
+            self.ev.log("tls", conn="control", ok=False,
+                        error=e.__class__.__name__)
+            raise Abort("TLS handshake failed")
+        self.log_tls("control", self.writer)
+
+    async def secure_data(self, reader, writer, verb):
+        """The data connection's handshake as the TLS server, after the 1xx
+        reply. Returns the secured (reader, writer) and the plain transport
+        below them (None for a bare socket of connect_bare), or None (426
+        already sent)."""
+        loop = asyncio.get_running_loop()
+        raw = None if reader is None else writer.transport
+        try:
+            if reader is None:
+                reader = asyncio.StreamReader(limit=65536)
+                protocol = asyncio.StreamReaderProtocol(reader)
+                transport, _ = await loop.connect_accepted_socket(
+                    lambda: protocol, writer, ssl=self.c.tls,
+                    ssl_handshake_timeout=10)
+                writer = asyncio.StreamWriter(transport, protocol, reader,
+                                              loop)
+            else:
+                await writer.start_tls(self.c.tls, ssl_handshake_timeout=10)
+        except (OSError, ssl.SSLError, asyncio.TimeoutError) as e:
+            self.ev.log("tls", conn="data", ok=False,
+                        error=e.__class__.__name__)
+            if raw is not None:
+                raw.abort()
+            else:
+                writer.close()
+            await self.close_data_setup()
+            await self.reply(426, "TLS handshake failed.", verb)
+            return None
+        self.log_tls("data", writer)
+        return reader, writer, raw
+
+    async def end_without_close_notify(self, reader, writer, raw):
+        """Ends a secured data connection with a bare TCP close: every byte
+        written reaches the peer, then a FIN, but no close_notify."""
+        self.ev.log("fault", what=self.c.scenario)
+        while (writer.transport.get_write_buffer_size() or
+               (raw is not None and raw.get_write_buffer_size())):
+            await asyncio.sleep(0.01)
+        writer.get_extra_info("socket").shutdown(socket.SHUT_WR)
+        try:
+            while await asyncio.wait_for(reader.read(CHUNK), 5):
+                pass
+        except (OSError, ssl.SSLError, asyncio.TimeoutError):
+            pass
+        writer.transport.abort()
+
+    async def answer_clear_upload(self, reader, writer, verb, target):
+        """tls-plain-data STOR: the first bytes (a TLS client's handshake)
+        are answered in clear; nothing is stored, and 226 all the same."""
+        self.ev.log("fault", what=self.c.scenario)
+        try:
+            first = await asyncio.wait_for(reader.read(CHUNK), 10)
+        except (OSError, asyncio.TimeoutError):
+            first = b""
+        self.ev.log("clear-data", bytes=len(first),
+                    tls_record=first[:1] == b"\x16")
+        try:
+            writer.write(b"clear bytes, not TLS\r\n")
+            await writer.drain()
+        except OSError:
+            pass
+        writer.close()
+        self.ev.log("stor", path=target, bytes=0, complete=False)
+        await self.close_data_setup()
+        await self.reply(226, "Transfer complete.", verb)
+
     # --- listings -----------------------------------------------------------
     @staticmethod
     def list_line(name, st):
@@ -436,7 +598,8 @@ class Session:
             return
         reader, writer = conn
         if verb == "RETR":
-            size_note = " (%d bytes)" % len(payload) if self.type == "I" else ""
+            size_note = (" (%d bytes)" % len(payload)
+                         if self.type == "I" and not self.c.hide_size else "")
             await self.reply(150, "Opening %s mode data connection for %s%s." % (
                 "BINARY" if self.type == "I" else "ASCII", arg, size_note), verb)
             if self.type == "A":
@@ -445,6 +608,12 @@ class Session:
             await self.reply(150, "Here comes the directory listing.", verb)
         if scenario == "stall-after-150":
             await self.stall()
+        raw = None
+        if self.c.tls_data:
+            secured = await self.secure_data(reader, writer, verb)
+            if secured is None:
+                return
+            reader, writer, raw = secured
         half = payload[: len(payload) // 2]
         if verb == "RETR" and scenario in ("close-mid-retr",
                                            "reset-data-mid-transfer",
@@ -470,7 +639,10 @@ class Session:
                 writer.write(payload[i:i + CHUNK])
                 await writer.drain()
                 sent += len(payload[i:i + CHUNK])
-            writer.close()
+            if scenario == "tls-data-without-close-notify":
+                await self.end_without_close_notify(reader, writer, raw)
+            else:
+                writer.close()
             complete = True
         except OSError:
             complete = False
@@ -498,6 +670,14 @@ class Session:
         self.preliminary_sent = False
         if scenario == "stall-after-150":
             await self.stall()
+        if scenario == "tls-plain-data":
+            await self.answer_clear_upload(reader, writer, verb, target)
+            return
+        if self.c.tls_data:
+            secured = await self.secure_data(reader, writer, verb)
+            if secured is None:
+                return
+            reader, writer, _ = secured
         if scenario in ("close-mid-stor", "reset-data-mid-transfer",
                         "stall-data-mid-transfer"):
             try:
@@ -607,6 +787,18 @@ class Session:
         if verb == "NOOP":
             await r(200, "NOOP ok.")
             return
+        if verb == "AUTH" and self.c.tls is not None:
+            await self.auth_tls(arg)
+            return
+        if verb == "PBSZ" and self.c.tls is not None:
+            await r(200, "PBSZ=0")
+            return
+        if verb == "PROT" and self.c.tls is not None:
+            if arg.strip().upper() == "P":
+                await r(200, "PROT now Private.")
+            else:
+                await r(536, "PROT P required.")
+            return
         if not self.logged_in:
             await r(530, "Please login with USER and PASS.")
             return
@@ -685,7 +877,9 @@ class Session:
             await self.transfer_in(verb, arg)
         elif verb == "SIZE":
             real = self.real(self.vpath(arg))
-            if os.path.isfile(real):
+            if self.c.hide_size:
+                await r(550, "SIZE not allowed.")
+            elif os.path.isfile(real):
                 await r(213, str(os.path.getsize(real)))
             else:
                 await r(550, "Could not get file size.")
@@ -819,6 +1013,10 @@ def main():
     parser.add_argument("--decoy-address", default=None)
     parser.add_argument("--decoy-port", type=int, default=0)
     parser.add_argument("--foreign-address", default=None)
+    parser.add_argument("--cert", default=None)
+    parser.add_argument("--key", default=None)
+    parser.add_argument("--hide-size", action="store_true")
+    parser.add_argument("--tls", action="store_true")
     args = parser.parse_args()
     known = {"ok", "close-after-greeting", "close-after-user",
              "close-after-pass", "close-mid-stor", "close-mid-retr",
@@ -826,9 +1024,15 @@ def main():
              "stall-greeting", "stall-after-150", "stall-data-mid-transfer",
              "short-retr", "pasv-other-host", "active-foreign-source",
              "huge-reply-line", "non-numeric-reply", "endless-multiline",
-             "pwd-unbalanced-quotes", "garbage-listing"}
+             "pwd-unbalanced-quotes", "garbage-listing", "tls-plain-data",
+             "tls-stall-after-auth", "tls-clear-after-234",
+             "tls-data-without-close-notify"}
     if args.scenario not in known:
         sys.stderr.write("unknown scenario: %s\n" % args.scenario)
+        sys.exit(2)
+    if ((args.scenario.startswith("tls-") or args.tls) and
+            not (args.cert and args.key)):
+        sys.stderr.write("TLS needs --cert and --key\n")
         sys.exit(2)
     try:
         asyncio.run(main_async(args))

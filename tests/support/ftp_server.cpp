@@ -9,12 +9,14 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 #include "tests/support/child_process.h"
@@ -117,6 +119,63 @@ std::string VsftpdConfig(const std::string& address, int port,
   return c.str();
 }
 
+// TLS required for logins and data, every data connection resuming the
+// control connection's session (require_ssl_reuse), and the handshakes in
+// the log. vsftpd's own default cipher list holds nothing that OpenSSL 3
+// still offers for TLS 1.2, so that only TLS 1.3 would work without ours.
+std::string VsftpdTlsConfig(const ServerOptions& options) {
+  std::ostringstream c;
+  c << "ssl_enable=YES\n"
+    << "implicit_ssl=" << (options.tls == TlsMode::kImplicit ? "YES" : "NO")
+    << "\n"
+    << "rsa_cert_file=" << options.cert_chain << "\n"
+    << "rsa_private_key_file=" << options.cert_key << "\n"
+    << "force_local_logins_ssl=YES\n"
+    << "force_local_data_ssl=YES\n"
+    << "require_ssl_reuse=YES\n"
+    << "ssl_sslv2=NO\n"
+    << "ssl_sslv3=NO\n"
+    << "ssl_tlsv1=YES\n"
+    << "ssl_ciphers=HIGH:!aNULL:!MD5\n"
+    << "debug_ssl=YES\n";
+  return c.str();
+}
+
+// vsftpd has no setting for the highest TLS version; OpenSSL's own
+// configuration does, and the server reads ours in place of the one OpenSSL
+// would read (bound over it in the server's mount namespace only).
+std::string SystemOpenSslConf() {
+  const char* chosen = std::getenv("OPENSSL_CONF");
+  return chosen != nullptr && *chosen != '\0' ? chosen
+                                               : "/usr/lib/ssl/openssl.cnf";
+}
+constexpr const char* kTls12OpenSslConf =
+    "openssl_conf = zorvex_tests\n"
+    "[zorvex_tests]\n"
+    "ssl_conf = zorvex_ssl\n"
+    "[zorvex_ssl]\n"
+    "system_default = zorvex_tls12\n"
+    "[zorvex_tls12]\n"
+    "MaxProtocol = TLSv1.2\n";
+
+// Until a TCP connection to address:port is accepted: an implicit TLS
+// server says nothing in clear. False after timeout_ms or when `pid` exits.
+bool WaitForListener(const std::string& address, int port, int timeout_ms,
+                     int pid) {
+  const auto deadline = std::chrono::steady_clock::now() +
+                        std::chrono::milliseconds(timeout_ms);
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (!ChildRunning(pid)) return false;
+    const int fd = ConnectTcp(address, port);
+    if (fd >= 0) {
+      close(fd);
+      return true;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  }
+  return false;
+}
+
 // Asks the system for a port that is free on `address` right now.
 int PickFreePort(const std::string& address) {
   sockaddr_storage ss;
@@ -158,10 +217,16 @@ std::unique_ptr<FtpServer> FtpServer::Start(ServerKind kind,
   chmod(server->root_.c_str(), 0755);
 
   std::string failure;
+  const bool tls = options.tls != TlsMode::kNone;
   if (kind == ServerKind::kPyftpdlib) {
+    if (options.tls == TlsMode::kImplicit) {
+      ADD_FAILURE() << "pyftpdlib has no implicit TLS";
+      return nullptr;
+    }
     server->user_ = "zorvex";
     server->password_ = kPassword;
     const std::string log = server->workdir_ + "/pyftpd.log";
+    server->log_ = log;
     std::vector<std::string> argv = {
         kPython,     ScriptPath("pyftpd.py"),
         "--address", options.address,
@@ -170,6 +235,12 @@ std::unique_ptr<FtpServer> FtpServer::Start(ServerKind kind,
         "--user",    server->user_,
         "--password", server->password_,
         "--log",     log};
+    if (tls) {
+      argv.insert(argv.end(), {"--tls", "explicit", "--cert-chain",
+                               options.cert_chain, "--cert-key",
+                               options.cert_key});
+      if (options.tls12_only) argv.push_back("--tls12-only");
+    }
     std::string first_line;
     server->pid_ = SpawnChild(argv, server->workdir_ + "/stderr.log",
                               &first_line, kStartTimeoutMs);
@@ -186,7 +257,13 @@ std::unique_ptr<FtpServer> FtpServer::Start(ServerKind kind,
                  "\n--- log:\n" + Tail(log);
     }
   } else {
-    const auto mounts = PrepareVsftpdAccount(server->workdir_);
+    auto mounts = PrepareVsftpdAccount(server->workdir_);
+    if (tls && options.tls12_only) {
+      WriteFile(server->workdir_ + "/openssl.cnf", kTls12OpenSslConf);
+      mounts.emplace_back(server->workdir_ + "/openssl.cnf",
+                          SystemOpenSslConf());
+    }
+    server->log_ = server->workdir_ + "/vsftpd.log";
     server->user_ = kVsftpdUser;
     server->password_ = kPassword;
     const std::string conf = server->workdir_ + "/vsftpd.conf";
@@ -198,16 +275,23 @@ std::unique_ptr<FtpServer> FtpServer::Start(ServerKind kind,
       int port = options.port != 0 ? options.port
                                    : PickFreePort(options.address);
       WriteFile(conf, VsftpdConfig(options.address, port, server->root_,
-                                   server->workdir_));
+                                   server->workdir_) +
+                          (tls ? VsftpdTlsConfig(options) : std::string()));
       chmod(conf.c_str(), 0600);
       server->pid_ = SpawnChild({kVsftpd, conf},
                                 server->workdir_ + "/stderr.log", nullptr, 0,
                                 mounts);
       server->port_ = port;
+      const bool ready =
+          server->pid_ > 0 &&
+          (options.tls == TlsMode::kImplicit
+               ? WaitForListener(options.address, port, kStartTimeoutMs,
+                                 server->pid_)
+               : WaitForGreeting(options.address, port, "220 ",
+                                 kStartTimeoutMs, server->pid_));
       if (server->pid_ <= 0) {
         failure = "cannot start " + std::string(kVsftpd);
-      } else if (!WaitForGreeting(options.address, port, "220 ",
-                                  kStartTimeoutMs, server->pid_)) {
+      } else if (!ready) {
         failure = "vsftpd does not answer on port " + std::to_string(port);
         StopChild(server->pid_, 3000);
         server->pid_ = -1;
@@ -224,6 +308,8 @@ std::unique_ptr<FtpServer> FtpServer::Start(ServerKind kind,
   }
   return server;
 }
+
+std::string FtpServer::Log() const { return ReadFile(log_); }
 
 FtpServer::~FtpServer() {
   if (pid_ > 0) StopChild(pid_, 5000);

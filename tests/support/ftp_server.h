@@ -1,6 +1,6 @@
 // Real FTP servers for the tests: pyftpdlib or vsftpd, started on a loopback
 // address and port with a temporary root, and stopped (root removed) when the
-// object goes away.
+// object goes away; plain FTP, or FTP over TLS that the server requires.
 #ifndef ZORVEX_TESTS_SUPPORT_FTP_SERVER_H_
 #define ZORVEX_TESTS_SUPPORT_FTP_SERVER_H_
 
@@ -16,9 +16,23 @@ enum class ServerKind { kPyftpdlib, kVsftpd };
 // "pyftpdlib" or "vsftpd", for test names.
 const char* KindName(ServerKind kind);
 
+// FTP over TLS: none, explicit (AUTH TLS; both servers) or implicit (TLS
+// from the first byte; vsftpd only).
+enum class TlsMode { kNone, kExplicit, kImplicit };
+
 struct ServerOptions {
   std::string address = "127.0.0.1";  // always a loopback address
   int port = 0;                       // 0 = a free port
+  // With TLS the server serves cert_chain (PEM: its certificate, then the
+  // issuers) with cert_key, and refuses a login or a data connection
+  // without TLS; vsftpd also refuses (522) a data connection whose TLS
+  // session does not resume the control connection's. (Every member has a
+  // default initializer, so that `{address, port}` stays a complete one.)
+  TlsMode tls = TlsMode::kNone;
+  std::string cert_chain{};
+  std::string cert_key{};
+  // TLS 1.2 at most; otherwise 1.2 and 1.3 are offered.
+  bool tls12_only = false;
 };
 
 class FtpServer {
@@ -37,6 +51,10 @@ class FtpServer {
   // An account that the server accepts with full rights in root().
   const std::string& user() const { return user_; }
   const std::string& password() const { return password_; }
+  // The server's protocol log so far: each command received (the password
+  // masked), and with vsftpd each TLS handshake ("SSL version: TLSv1.3,
+  // SSL cipher: ..., reused" or "not reused").
+  std::string Log() const;
 
  private:
   FtpServer() = default;
@@ -47,6 +65,7 @@ class FtpServer {
   std::string user_;
   std::string password_;
   std::string workdir_;
+  std::string log_;
   int pid_ = -1;
 };
 
