@@ -11,13 +11,15 @@ what count. The figures also go to compare.json and compare.csv in the output
 folder, the checked targets to targets.csv.
 
     /usr/bin/python3 bench/compare.py --build build-bench [--out DIR]
-        [--cases 1,2,3,4,5] [--reps N] [--quick]
+        [--cases 1,2,3,4,5,6] [--reps N] [--quick]
 
 Cases: 1 a 1 GiB binary upload and download; 2 ASCII against binary on a
 256 MiB text file; 3 a 1 KiB upload and download, with the commands each
 client sends; 4 peak memory for 1 MiB and 1 GiB; 5 listing a folder of
-100,000 entries. Needs root (vsftpd runs its account in a mount namespace of
-its own), vsftpd, curl, lftp, ncftp and util-linux.
+100,000 entries; 6 a 1 GiB upload and download over explicit TLS against
+curl and lftp, with a second vsftpd that requires TLS (bench/compare_tls.py).
+Needs root (vsftpd runs its account in a mount namespace of its own), vsftpd,
+curl, lftp, ncftp, openssl and util-linux.
 """
 
 import argparse
@@ -39,6 +41,8 @@ import sys
 import tempfile
 import time
 
+import compare_tls
+
 MIB = 1 << 20
 HOST = "127.0.0.1"
 VSFTPD = "/usr/sbin/vsftpd"
@@ -53,10 +57,23 @@ PASSWORD_HASH = ("$6$zorvexharness$RwwNxJYrcgUhYXQSKyqiKJ3L.7ZyjAfcWZCLe1fFMxvKv
 
 OURS = "ours"
 PEERS = ("curl", "lftp", "ncftp")
+# Case 6, over TLS: ncftp has no TLS.
+OURS_TLS = "ours_tls"
+PEERS_TLS = ("curl_tls", "lftp_tls")
+CASES = (1, 2, 3, 4, 5, 6)
 
 
 class BenchError(Exception):
     pass
+
+
+class RunFailed(BenchError):
+    """A client's run failed: it ended with an error, or its file is not the
+    one sent. `details` go to the results as they are."""
+
+    def __init__(self, message, details):
+        super().__init__(message)
+        self.details = details
 
 
 def mask(text):
@@ -123,17 +140,20 @@ def on_terminate(signum, frame):
 
 
 class Vsftpd:
-    """vsftpd on 127.0.0.1 at a free port, with a root under `top`."""
+    """vsftpd on 127.0.0.1 at a free port, serving the folder `root`, with
+    its configuration, account files and logs in the folder `work`.
+    `settings` are configuration lines added to the common ones (TLS)."""
 
-    def __init__(self, top, ascii_conversion=False):
+    def __init__(self, work, root, ascii_conversion=False, settings=()):
         # vsftpd's stock configuration leaves ASCII conversion off: in TYPE A
         # the bytes pass as they are, so the ASCII figures are the client's
         # own price. With conversion on, vsftpd's byte loop counts too.
         self.ascii_conversion = ascii_conversion
-        self.work = os.path.join(top, "server")
-        self.root = os.path.join(top, "root")
+        self.settings = list(settings)
+        self.work = work
+        self.root = root
         os.makedirs(self.work)
-        os.makedirs(self.root)
+        os.makedirs(self.root, exist_ok=True)
         os.chmod(self.work, 0o755)
         os.chmod(self.root, 0o755)
         self.log = os.path.join(self.work, "vsftpd.log")
@@ -185,7 +205,7 @@ class Vsftpd:
             "xferlog_std_format=NO", "log_ftp_protocol=YES",
             "vsftpd_log_file=" + self.log,
             "ftpd_banner=vsftpd test server ready.",
-        ])
+        ] + self.settings)
 
     def start(self):
         mounts = self._account_files()
@@ -232,18 +252,29 @@ class Vsftpd:
                 return
             size = now
 
-    def commands_since(self, position):
-        """The command verbs the server logged after `position`."""
+    def log_since(self, position):
         with open(self.log, "rb") as f:
             f.seek(position)
-            text = f.read().decode("utf-8", "replace")
+            return f.read().decode("utf-8", "replace")
+
+    def commands_since(self, position):
+        """The command verbs the server logged after `position`."""
         verbs = []
-        for line in text.splitlines():
+        for line in self.log_since(position).splitlines():
             if "FTP command:" not in line:
                 continue
             m = re.search(r'FTP command: Client "[^"]*", "([^" ]*)', line)
             verbs.append(m.group(1).upper() if m else "?")
         return verbs
+
+    def refusal_since(self, position):
+        """The last negative reply (4xx or 5xx) the server logged after
+        `position`, or an empty text."""
+        last = ""
+        for m in re.finditer(r'FTP response: Client "[^"]*", "([45]\d\d[^"]*)"',
+                             self.log_since(position)):
+            last = m.group(1)
+        return mask(last)
 
 
 def free_port():
@@ -329,20 +360,20 @@ def spawn_and_wait(argv, env, cwd, out_path, err_path):
     return pid, status, usage
 
 
-def reap_orphans(server_pid):
+def reap_orphans(server_pids):
     """Collects the processes that ended after being handed to us as the
-    subreaper (vsftpd's session processes among them). Returns False when
-    the server itself has ended."""
-    alive = True
+    subreaper (vsftpd's session processes among them). Returns those of
+    `server_pids` that have ended."""
+    ended = []
     while True:
         try:
             pid, _ = os.waitpid(-1, os.WNOHANG)
         except ChildProcessError:
-            return alive
+            return ended
         if pid == 0:
-            return alive
-        if pid == server_pid:
-            alive = False
+            return ended
+        if pid in server_pids:
+            ended.append(pid)
 
 
 # --------------------------------------------------------------------------
@@ -412,11 +443,16 @@ class Files:
 class Client:
     """One client: how it uploads, downloads or lists, as an argument list."""
 
-    def __init__(self, name, label, argv, env=None):
+    def __init__(self, name, label, argv, env=None, server=None,
+                 shown_file=None):
         self.name = name
         self.label = label
         self.argv = argv  # argv(op, files, outdir) -> list
         self.env = env
+        self.server = server  # the Vsftpd it talks to
+        # shown_file(argv) -> the file (script or settings) whose lines are
+        # shown, masked, below the command line
+        self.shown_file = shown_file
 
 
 class Bench:
@@ -430,11 +466,40 @@ class Bench:
             os.makedirs(os.path.join(self.top, sub))
         self.secret = os.path.join(self.top, "secret")
         os.makedirs(self.secret, mode=0o700)
-        self.server = Vsftpd(self.top, args.server_ascii)
+        # The servers' configurations, accounts, logs and certificates go
+        # under /tmp: the test script stops any vsftpd whose configuration
+        # lies elsewhere, taking it for the system's.
+        self.conf = tempfile.mkdtemp(dir="/tmp", prefix="zorvex-compare-")
+        CLEANUP.folders.append(self.conf)
+        os.chmod(self.conf, 0o755)
+        root = os.path.join(self.top, "root")
+        self.server = Vsftpd(os.path.join(self.conf, "server"), root,
+                             args.server_ascii)
+        self.tls_server = None  # made by add_tls_server
+        self.certs = None
         self.clients = {}
         self.shown = set()
         self.results = []  # one entry per case and operation
         self.targets = []
+
+    def add_tls_server(self):
+        """A second vsftpd on the same root that requires explicit TLS, with
+        a certificate from a test authority made here."""
+        started = time.perf_counter()
+        try:
+            self.certs = compare_tls.make_certs(
+                os.path.join(self.conf, "certs"), HOST)
+        except compare_tls.CertError as e:
+            raise BenchError(str(e))
+        self.tls_server = Vsftpd(
+            os.path.join(self.conf, "server-tls"), self.server.root,
+            self.server.ascii_conversion,
+            compare_tls.server_settings(self.certs))
+        print("Test authority and server certificate (ECDSA P-256, IP:%s) "
+              "made in %.2f s" % (HOST, time.perf_counter() - started))
+
+    def servers(self):
+        return [s for s in (self.server, self.tls_server) if s is not None]
 
     # -- clients ---------------------------------------------------------
 
@@ -452,13 +517,21 @@ class Bench:
         env.pop("TERM", None)
 
         ours = {}
-        for mode, flag in (("binary", 1), ("ascii", 0)):
+        modes = [("binary", "%s:%d" % (HOST, port), 1),
+                 ("ascii", "%s:%d" % (HOST, port), 0)]
+        if self.tls_server:
+            modes.append(("tls", "ftpes://%s:%d" % (HOST, self.tls_server.port),
+                          1))
+        for mode, host, flag in modes:
             folder = os.path.join(self.top, "ours-" + mode)
             os.makedirs(folder)
             shutil.copy2(exe, os.path.join(folder, "zorvexrun"))
             write_secret(os.path.join(folder, "zorvex"),
-                         "%s:%d,%s,%s,%d,1,\r\n" % (HOST, port, USER, PASSWORD,
-                                                    flag))
+                         "%s,%s,%s,%d,1,\r\n" % (host, USER, PASSWORD, flag))
+            if mode == "tls":
+                # The trust file beside the settings: the test authority.
+                shutil.copyfile(self.certs.ca,
+                                os.path.join(folder, "zorvex.pem"))
             ours[mode] = os.path.join(folder, "zorvexrun")
 
         def ours_argv(mode):
@@ -519,15 +592,49 @@ class Bench:
             return ["curl", "-sS", "--netrc-file", netrc, "-o",
                     outdir or "/dev/null", url + "big/"]
 
-        for client in (
-                Client("ours", "zorvexrun", ours_argv("binary"), env),
-                Client("ours_ascii", "zorvexrun ASCII", ours_argv("ascii"), env),
-                Client("curl", "curl", curl_argv(False), env),
-                Client("curl_ascii", "curl --use-ascii", curl_argv(True), env),
-                Client("lftp", "lftp", lftp_argv, env),
-                Client("ncftp", "ncftpput/ncftpget", ncftp_argv, env),
-                Client("list_bench", "list_bench", list_argv, env),
-                Client("curl_list", "curl (list)", curl_list_argv, env)):
+        def script(argv):
+            return argv[-1]
+
+        clients = [
+            Client("ours", "zorvexrun", ours_argv("binary"), env),
+            Client("ours_ascii", "zorvexrun ASCII", ours_argv("ascii"), env),
+            Client("curl", "curl", curl_argv(False), env),
+            Client("curl_ascii", "curl --use-ascii", curl_argv(True), env),
+            Client("lftp", "lftp", lftp_argv, env, shown_file=script),
+            Client("ncftp", "ncftpput/ncftpget", ncftp_argv, env),
+            Client("list_bench", "list_bench", list_argv, env),
+            Client("curl_list", "curl (list)", curl_list_argv, env)]
+
+        if self.tls_server:
+            tls = self.tls_server
+            tls_url = "ftp://%s:%d/" % (HOST, tls.port)
+
+            def lftp_tls_argv(op, f, outdir):
+                script = os.path.join(self.secret,
+                                      "lftp-tls-%s-%s" % (op, f.name))
+                if op == "put":
+                    action = "put %s -o /%s" % (f.up_local, f.up_name)
+                else:
+                    action = "get /%s -o %s" % (f.name,
+                                                os.path.join(outdir, f.name))
+                write_secret(script, compare_tls.lftp_script(
+                    self.certs.ca, USER, PASSWORD, HOST, tls.port, action))
+                return ["lftp", "-f", script]
+
+            def settings(argv):
+                return os.path.join(os.path.dirname(argv[0]), "zorvex")
+
+            clients += [
+                Client(OURS_TLS, "zorvexrun TLS", ours_argv("tls"), env,
+                       server=tls, shown_file=settings),
+                Client("curl_tls", "curl TLS",
+                       compare_tls.curl_argv(netrc, self.certs.ca, tls_url),
+                       env, server=tls),
+                Client("lftp_tls", "lftp TLS", lftp_tls_argv, env,
+                       server=tls, shown_file=script)]
+        for client in clients:
+            if client.server is None:
+                client.server = self.server
             self.clients[client.name] = client
 
     def show_command(self, client, op, argv):
@@ -535,8 +642,8 @@ class Bench:
             return
         self.shown.add((client.name, op))
         print("    %-17s %s" % (client.label + ":", mask(shlex.join(argv))))
-        if client.name == "lftp":
-            with open(argv[-1]) as f:
+        if client.shown_file:
+            with open(client.shown_file(argv)) as f:
                 for line in f.read().splitlines():
                     print("    %-17s   | %s" % ("", mask(line)))
 
@@ -564,29 +671,51 @@ class Bench:
         rundir = os.path.join(self.top, "run")
         out_path = os.path.join(rundir, "stdout")
         err_path = os.path.join(rundir, "stderr")
-        position = self.server.log_size()
+        server = client.server
+        position = server.log_size()
         start = time.perf_counter()
         pid, status, usage = spawn_and_wait(argv, client.env, rundir,
                                             out_path, err_path)
         wall = time.perf_counter() - start
         returncode = os.waitstatus_to_exitcode(status)
-        self.server.settle()
-        if not reap_orphans(self.server.proc.pid):
-            raise BenchError("vsftpd has ended\n" + tail(
-                os.path.join(self.server.work, "stderr.log")))
+        server.settle()
+        servers = self.servers()
+        ended = reap_orphans([s.proc.pid for s in servers])
+        for s in servers:
+            if s.proc.pid in ended:
+                raise BenchError("vsftpd (port %d) has ended\n%s" % (
+                    s.port, tail(os.path.join(s.work, "stderr.log"))))
         result = {
             "wall_s": wall,
             "cpu_s": usage.ru_utime + usage.ru_stime,
             "rss_kib": usage.ru_maxrss,
         }
         what = "%s %s %s" % (client.label, op, files.name if files else "")
-        if returncode != 0:
-            raise BenchError("%s: exit status %d\n%s" % (
-                what, returncode, tail(err_path)))
+        try:
+            if returncode != 0:
+                raise BenchError("%s: exit status %d" % (what, returncode))
+            self.check(client_name, op, files, target, out_path, list_out,
+                       full_check, what)
+        except BenchError as e:
+            details = {"error": mask(str(e)), "exit_status": returncode,
+                       "wall_s": wall, "cpu_s": result["cpu_s"],
+                       "bytes_written": (os.path.getsize(target) if target
+                                         and os.path.exists(target) else None),
+                       "server_reply": server.refusal_since(position),
+                       "stderr": tail(err_path, 500).strip()}
+            text = str(e)
+            if details["server_reply"]:
+                text += "; the server's last refusal: " + details["server_reply"]
+            if details["bytes_written"] is not None and files:
+                text += "; the target holds %d of %d bytes" % (
+                    details["bytes_written"], files.size)
+            if details["stderr"]:
+                text += "\n" + details["stderr"]
+            raise RunFailed(text, details)
         if count:
-            result["commands"] = self.server.commands_since(position)
-        self.check(client_name, op, files, target, out_path, list_out,
-                   full_check, what)
+            result["commands"] = server.commands_since(position)
+        if server is self.tls_server:
+            result["tls"] = compare_tls.negotiated(server.log_since(position))
         return result
 
     def check(self, client_name, op, files, target, out_path, list_out,
@@ -634,10 +763,16 @@ class Bench:
     # -- schedules -----------------------------------------------------------
 
     def paired(self, case, op, files, pairs, reps, count=False,
-               list_out=None, title=""):
+               list_out=None, title="", may_fail=()):
         """A warm-up run of every client (content checked in full), then
         `reps` repetitions in which each pair runs back to back, the order
-        alternating between repetitions. Returns the case's record."""
+        alternating between repetitions. Returns the case's record.
+
+        A failed run of a client named in `may_fail` is printed and kept in
+        the record's "failures", and its pair is left out of the ratios of
+        that repetition; if it was the run whose content was to be checked
+        in full, the client's next successful run is. Any other failure
+        ends the benchmark."""
         names = []
         for a, b in pairs:
             for n in (a, b):
@@ -646,20 +781,43 @@ class Bench:
         record = {"case": case, "op": op, "title": title,
                   "bytes": files.size if files else 0, "reps": reps,
                   "clients": {n: [] for n in names},
-                  "warmup": {}, "pairs": []}
+                  "warmup": {}, "pairs": [], "failures": []}
         print("  %s" % title)
+        unchecked = set()
+
+        def attempt(n, rep):
+            full = rep is None or n in unchecked
+            try:
+                result = self.run(n, op, files, full_check=full, count=count,
+                                  list_out=list_out)
+            except RunFailed as e:
+                if n not in may_fail:
+                    raise
+                record["failures"].append(dict(
+                    e.details, client=n, run="warm-up" if rep is None
+                    else "%d of %d" % (rep + 1, reps)))
+                print("    FAILED %s, %s: %s" % (
+                    self.clients[n].label, record["failures"][-1]["run"],
+                    mask(str(e)).replace("\n", "\n      ")))
+                if full:
+                    unchecked.add(n)
+                return None
+            unchecked.discard(n)
+            return result
+
         for n in names:
-            record["warmup"][n] = self.run(n, op, files, full_check=True,
-                                           count=count, list_out=list_out)
+            record["warmup"][n] = attempt(n, None)
         ratios = {(a, b): [] for a, b in pairs}
         for rep in range(reps):
             for a, b in pairs:
                 order = (a, b) if rep % 2 == 0 else (b, a)
                 got = {}
                 for n in order:
-                    got[n] = self.run(n, op, files, count=count)
-                    record["clients"][n].append(got[n])
-                ratios[(a, b)].append(got[b]["wall_s"] / got[a]["wall_s"])
+                    got[n] = attempt(n, rep)
+                    if got[n] is not None:
+                        record["clients"][n].append(got[n])
+                if got[a] is not None and got[b] is not None:
+                    ratios[(a, b)].append(got[b]["wall_s"] / got[a]["wall_s"])
         for (a, b), values in ratios.items():
             record["pairs"].append({"base": a, "other": b, "ratios": values})
         self.results.append(record)
@@ -687,6 +845,8 @@ def summary(runs, size):
 
 
 def ratio_summary(values):
+    if not values:
+        return {"median": None, "min": None, "max": None, "n": 0}
     return {"median": statistics.median(values), "min": min(values),
             "max": max(values), "n": len(values)}
 
@@ -694,6 +854,9 @@ def ratio_summary(values):
 def finish_record(record):
     record["summary"] = {n: summary(runs, record["bytes"])
                          for n, runs in record["clients"].items() if runs}
+    for name, s in record["summary"].items():
+        s["failed_runs"] = sum(1 for f in record.get("failures", [])
+                               if f["client"] == name)
     for pair in record["pairs"]:
         pair.update(ratio_summary(pair["ratios"]))
 
@@ -717,6 +880,24 @@ def print_record(record, clients):
               % (clients[name].label, s["runs"], s["wall_median_s"],
                  s["wall_min_s"], s["wall_max_s"], mibs, s["cpu_median_s"],
                  s["cpu_max_s"], s["rss_median_kib"], ratio))
+    for name in record["clients"]:
+        if name not in record["summary"]:
+            print("    %-18s %4d  no complete run" % (clients[name].label, 0))
+    failures = record.get("failures", [])
+    for name in record["clients"]:
+        mine = [f for f in failures if f["client"] == name]
+        if mine:
+            replies = sorted({f["server_reply"] or "exit status %d"
+                              % f["exit_status"] for f in mine})
+            print("    %s: %d of %d runs failed (warm-up included): %s"
+                  % (clients[name].label, len(mine), record["reps"] + 1,
+                     "; ".join(replies)))
+    for name in record["clients"]:
+        tls = [r["tls"] for r in [record["warmup"].get(name)]
+               + record["clients"][name] if r and "tls" in r]
+        if tls:
+            print("    TLS, %s: %s" % (clients[name].label,
+                                       compare_tls.describe(tls[0])))
     sys.stdout.flush()
 
 
@@ -757,7 +938,7 @@ def machine(build):
             info["debian"] = f.read().strip()
     except OSError:
         info["debian"] = "unknown"
-    for name in ("vsftpd", "curl", "lftp", "ncftp"):
+    for name in ("vsftpd", "curl", "lftp", "ncftp", "libssl3", "libgnutls30"):
         info[name] = package_version(name)
     compiler = ""
     try:
@@ -798,13 +979,39 @@ def pair_of(record, base, other):
     return None
 
 
-def check_speed(bench, case, record):
+def check_speed(bench, case, record, ours=OURS, peers=PEERS):
+    """The fastest peer by median wall time, among the peers with complete
+    runs, against ours: the median of the paired ratios."""
     s = record["summary"]
-    fastest = min(PEERS, key=lambda p: s[p]["wall_median_s"])
-    ratio = pair_of(record, OURS, fastest)["median"]
-    target(bench, case, "%s: fastest peer (%s) / ours, paired median"
-           % (record["op"], fastest), "%.3f" % ratio, ">= 1.000", ratio >= 1.0)
+    done = [p for p in peers if p in s]
+    name = "%s: fastest peer (%%s) / ours, paired median" % record["op"]
+    if ours not in s or not done:
+        target(bench, case, name % "none", "no complete run to compare",
+               ">= 1.000", False)
+        return None
+    fastest = min(done, key=lambda p: s[p]["wall_median_s"])
+    label = bench.clients[fastest].label
+    missing = [bench.clients[p].label for p in peers if p not in s]
+    if missing:
+        label += "; no complete run of " + ", ".join(missing)
+    ratio = pair_of(record, ours, fastest)["median"]
+    target(bench, case, name % label, "%.3f" % ratio, ">= 1.000",
+           ratio >= 1.0)
     return fastest
+
+
+def check_cpu(bench, case, record, ours, curl, limit):
+    """Our median CPU time against curl's, at most `limit` times it."""
+    s = record["summary"]
+    name = "%s: our CPU / curl's CPU, medians" % record["op"]
+    if ours not in s or curl not in s:
+        target(bench, case, name, "no complete run of %s" % " or ".join(
+            bench.clients[n].label for n in (ours, curl) if n not in s),
+               "<= %.2f" % limit, False)
+        return
+    a, b = s[ours]["cpu_median_s"], s[curl]["cpu_median_s"]
+    target(bench, case, name, "%.3f s / %.3f s = %.2f" % (a, b, a / b),
+           "<= %.2f" % limit, a <= limit * b)
 
 
 # --------------------------------------------------------------------------
@@ -817,7 +1024,7 @@ def main():
                              "bench/list_bench (default build-bench)")
     parser.add_argument("--out", help="folder for the JSON and CSV results "
                                       "(default BUILD/results)")
-    parser.add_argument("--cases", default="1,2,3,4,5",
+    parser.add_argument("--cases", default=",".join(map(str, CASES)),
                         help="comma-separated case numbers (default all)")
     parser.add_argument("--reps", type=int,
                         help="repetitions for every case (default 7 for the "
@@ -833,15 +1040,15 @@ def main():
     try:
         cases = sorted({int(c) for c in args.cases.split(",") if c.strip()})
     except ValueError:
-        parser.error("--cases takes numbers 1 to 5")
-    if not cases or any(c < 1 or c > 5 for c in cases):
-        parser.error("--cases takes numbers 1 to 5")
+        parser.error("--cases takes numbers 1 to %d" % CASES[-1])
+    if not cases or any(c not in CASES for c in cases):
+        parser.error("--cases takes numbers 1 to %d" % CASES[-1])
     if args.reps is not None and args.reps < 1:
         parser.error("--reps must be at least 1")
     if os.geteuid() != 0:
         sys.exit("compare.py must run as root: vsftpd logs its account in "
                  "within a mount namespace of its own")
-    for tool in ("unshare", "curl", "lftp", "ncftpput", "ncftpget"):
+    for tool in ("unshare", "curl", "lftp", "ncftpput", "ncftpget", "openssl"):
         if shutil.which(tool) is None:
             sys.exit("compare.py needs %s (bash scripts/bench.sh installs it)"
                      % tool)
@@ -902,7 +1109,7 @@ def run_all(args, cases):
         files[name] = f
         return f
 
-    if 1 in cases or 4 in cases:
+    if 1 in cases or 4 in cases or 6 in cases:
         add("big.bin", big)
     if 2 in cases:
         add("text.txt", text, is_text=True)
@@ -917,6 +1124,11 @@ def run_all(args, cases):
     bench.server.start()
     print("vsftpd on %s:%d, root %s" % (HOST, bench.server.port,
                                         bench.server.root))
+    if 6 in cases:
+        bench.add_tls_server()
+        bench.tls_server.start()
+        print("vsftpd requiring explicit TLS on %s:%d, same root, stock "
+              "protocol versions and ciphers" % (HOST, bench.tls_server.port))
     bench.setup_clients()
     print("Commands (one process per transfer):")
 
@@ -964,17 +1176,26 @@ def run_all(args, cases):
                                   [("list_bench", "curl_list")], reps_list,
                                   list_out=listing,
                                   title="list %d entries" % entries)
+    if 6 in cases:
+        f = files["big.bin"]
+        print("\nCase 6: %d MiB binary file over explicit TLS, zorvexrun, "
+              "curl and lftp" % (f.size // MIB))
+        for op in ("put", "get"):
+            rec = bench.paired(
+                6, op, f, [(OURS_TLS, p) for p in PEERS_TLS], reps_large,
+                title="%s %d MiB binary, TLS" % (op, f.size // MIB),
+                may_fail=PEERS_TLS)
+            by_case[(6, op)] = rec
+            if any(x["server_reply"].startswith("426")
+                   for x in rec["failures"]) and op == "put":
+                print("    Note: %s." % compare_tls.CUT_UPLOAD_NOTE)
 
     print("\nTargets")
     if 1 in cases:
         for op in ("put", "get"):
             rec = by_case[(1, op)]
             check_speed(bench, 1, rec)
-            s = rec["summary"]
-            ours, curl = s[OURS]["cpu_median_s"], s["curl"]["cpu_median_s"]
-            target(bench, 1, "%s: our CPU / curl's CPU, medians" % op,
-                   "%.3f s / %.3f s = %.2f" % (ours, curl, ours / curl),
-                   "<= 0.50", ours <= 0.5 * curl)
+            check_cpu(bench, 1, rec, OURS, "curl", 0.5)
     if 2 in cases:
         for op in ("put", "get"):
             r = pair_of(by_case[(2, op)], OURS, "ours_ascii")["median"]
@@ -1024,6 +1245,11 @@ def run_all(args, cases):
         r = pair_of(by_case[5], "list_bench", "curl_list")["median"]
         target(bench, 5, "curl / ours, paired median", "%.3f" % r,
                ">= %.3f (ours <= 1.1 x curl)" % (1 / 1.1), r >= 1 / 1.1)
+    if 6 in cases:
+        for op in ("put", "get"):
+            rec = by_case[(6, op)]
+            check_speed(bench, 6, rec, OURS_TLS, PEERS_TLS)
+            check_cpu(bench, 6, rec, OURS_TLS, "curl_tls", 1.0)
 
     write_results(bench, args, info, cases)
     failed = [t for t in bench.targets if not t["pass"]]
@@ -1041,10 +1267,20 @@ def write_results(bench, args, info, cases):
                      "server": "vsftpd on 127.0.0.1, root on tmpfs (/dev/shm)"},
         "results": bench.results,
         "targets": bench.targets,
+        # Every failed run of a peer, also kept in its case's record.
+        "failed_runs": [dict(f, case=rec["case"], op=rec["op"])
+                        for rec in bench.results
+                        for f in rec.get("failures", [])],
     }
+    if bench.tls_server:
+        document["settings"]["tls_server"] = (
+            "a second vsftpd on the same root requiring explicit TLS for "
+            "logins and data (require_ssl_reuse=YES), stock versions and "
+            "ciphers, certificate ECDSA P-256 from a test authority")
     with open(os.path.join(out, "compare.json"), "w") as f:
         json.dump(document, f, indent=1)
-    fields = ["case", "op", "title", "client", "runs", "wall_median_s",
+    fields = ["case", "op", "title", "client", "runs", "failed_runs",
+              "wall_median_s",
               "wall_min_s", "wall_max_s", "mib_s_median", "cpu_median_s",
               "cpu_min_s", "cpu_max_s", "rss_median_kib", "rss_max_kib",
               "ratio_base", "ratio_median", "ratio_min", "ratio_max",
@@ -1053,7 +1289,10 @@ def write_results(bench, args, info, cases):
         w = csv.DictWriter(f, fieldnames=fields)
         w.writeheader()
         for rec in bench.results:
-            for name, s in rec["summary"].items():
+            for name in rec["clients"]:
+                # A client without a complete run keeps a row: runs 0.
+                s = rec["summary"].get(name, {"runs": 0, "failed_runs": sum(
+                    1 for x in rec["failures"] if x["client"] == name)})
                 row = {"case": rec["case"], "op": rec["op"],
                        "title": rec["title"],
                        "client": bench.clients[name].label}

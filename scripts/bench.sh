@@ -2,9 +2,11 @@
 # Compares zorvexrun with curl, lftp and ncftp on this machine alone: installs
 # what is missing (Debian packages), builds zorvexrun and list_bench in
 # Release mode into build-bench, and runs bench/compare.py, which starts its
-# own vsftpd on 127.0.0.1 and prints a table of figures and ratios (JSON and
-# CSV in build-bench/results/, or the folder given with --out). Options are
-# passed on to compare.py: --cases 1,2,3,4,5  --reps N  --quick  --out DIR.
+# own vsftpd on 127.0.0.1 (and, for case 6, a second one requiring TLS, with
+# a test authority made by openssl) and prints a table of figures and ratios
+# (JSON and CSV in build-bench/results/, or the folder given with --out).
+# Options are passed on to compare.py: --cases 1,2,3,4,5,6  --reps N  --quick
+# --out DIR.
 # Nothing leaves the loopback interface.
 set -euo pipefail
 
