@@ -1,13 +1,13 @@
 #include "inet/control_connection.h"
 
 #include <cctype>
-#include <chrono>
 #include <optional>
 #include <utility>
 
 #include "inet/data_address.h"
 #include "inet/errors.h"
 #include "inet/last_error.h"
+#include "platform/deadline.h"
 
 namespace inet {
 namespace {
@@ -56,8 +56,7 @@ DWORD ControlConnection::ReadReply(Reply* reply, int timeout_ms) {
   if (!control_) return ERROR_INTERNET_CONNECTION_ABORTED;
   // The whole reply must arrive within the timeout, so that a server that
   // trickles an endless reply cannot hold the call.
-  const auto deadline = std::chrono::steady_clock::now() +
-                        std::chrono::milliseconds(timeout_ms);
+  const platform::Deadline deadline(timeout_ms);
   ReplyAssembler assembler;
   std::string_view line;
   for (;;) {
@@ -81,15 +80,14 @@ DWORD ControlConnection::ReadReply(Reply* reply, int timeout_ms) {
       case LineSplitter::Status::kNeedMore:
         break;
     }
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                          deadline - std::chrono::steady_clock::now()).count();
-    if (left <= 0) {
+    const int left = deadline.LeftMs();
+    if (left == 0) {
       Break(ERROR_INTERNET_TIMEOUT);
       return ERROR_INTERNET_TIMEOUT;
     }
     char buf[kReadChunk];
     size_t got = 0;
-    DWORD e = control_->Read(buf, sizeof buf, static_cast<int>(left), &got);
+    DWORD e = control_->Read(buf, sizeof buf, left, &got);
     if (e == 0 && got == 0) e = ERROR_INTERNET_CONNECTION_ABORTED;
     if (e != 0) {
       Break(e);

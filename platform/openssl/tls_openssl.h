@@ -7,12 +7,12 @@
 
 #include <openssl/ssl.h>
 
-#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "platform/deadline.h"
 #include "platform/stream.h"
 #include "platform/tls.h"
 
@@ -53,7 +53,6 @@ class TlsStream : public Stream {
   OpenSslClient* client() const { return client_; }
 
  private:
-  using Clock = std::chrono::steady_clock;
   // Result of one OpenSSL call: done, the peer's close_notify, or an error.
   enum class Outcome { kDone, kClosed, kFailed };
 
@@ -74,7 +73,7 @@ class TlsStream : public Stream {
   bool control_;
   SSL* ssl_ = nullptr;
   int timeout_ms_ = 0;
-  Clock::time_point deadline_{};  // a handshake's, as a whole
+  Deadline deadline_;  // a handshake's, as a whole
   bool handshaking_ = false;
   uint32_t inner_error_ = 0;  // the stream below failed
   bool inner_ended_ = false;  // the stream below ended

@@ -82,9 +82,7 @@ BIO_METHOD* TlsStream::Method() {
 
 int TlsStream::WaitMs() const {
   if (!handshaking_) return timeout_ms_;
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                        deadline_ - Clock::now()).count();
-  return static_cast<int>(std::clamp<int64_t>(left, 0, timeout_ms_));
+  return std::min(deadline_.LeftMs(), timeout_ms_);
 }
 
 bool TlsStream::Flush() {
@@ -199,7 +197,7 @@ uint32_t TlsStream::Handshake(const std::string& host, SSL_SESSION* resume,
   // The handshake as a whole is bounded: a peer that sends a byte now and
   // then cannot hold it open.
   timeout_ms_ = timeout_ms;
-  deadline_ = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  deadline_ = Deadline(timeout_ms);
   handshaking_ = true;
   ERR_clear_error();
   uint32_t error = 0;
@@ -264,7 +262,7 @@ uint32_t TlsStream::Shutdown(int timeout_ms) {
     return 0;
   }
   if (failed_) return ERROR_INTERNET_CONNECTION_ABORTED;
-  const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  const Deadline deadline(timeout_ms);
   timeout_ms_ = timeout_ms;
   ERR_clear_error();
   const int r = SSL_shutdown(ssl_);
@@ -276,13 +274,10 @@ uint32_t TlsStream::Shutdown(int timeout_ms) {
   inner_->Shutdown(timeout_ms);
   char scratch[16 * 1024];
   for (size_t drained = 0; !got_notify_ && !ended_without_notify_;) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                          deadline - Clock::now()).count();
-    if (left <= 0) return ERROR_INTERNET_TIMEOUT;
+    const int left = deadline.LeftMs();
+    if (left == 0) return ERROR_INTERNET_TIMEOUT;
     size_t n = 0;
-    if (const uint32_t e =
-            Read(scratch, sizeof scratch, static_cast<int>(left), &n))
-      return e;
+    if (const uint32_t e = Read(scratch, sizeof scratch, left, &n)) return e;
     drained += n;
     if (drained > kMaxDrainAfterNotify) return ERROR_INTERNET_CONNECTION_ABORTED;
   }

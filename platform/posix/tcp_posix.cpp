@@ -8,10 +8,10 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <utility>
 
+#include "platform/deadline.h"
 #include "platform/errors.h"
 #include "platform/posix/interrupt_posix.h"
 #include "platform/posix/posix_file.h"
@@ -20,29 +20,16 @@
 namespace platform {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-Clock::time_point DeadlineAfter(int timeout_ms) {
-  return Clock::now() +
-         std::chrono::milliseconds(timeout_ms < 0 ? 0 : timeout_ms);
-}
-
-int RemainingMs(Clock::time_point deadline) {
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                        deadline - Clock::now()).count();
-  return left <= 0 ? 0 : static_cast<int>(left);
-}
-
 constexpr int kInterrupted = -2;
 
 // Waits until `fd` is ready for `events`, the deadline passes or the user
 // interrupts the run. Returns 1 ready, 0 timed out, -1 error (errno set),
 // kInterrupted.
-int WaitUntil(int fd, short events, Clock::time_point deadline) {
+int WaitUntil(int fd, short events, const Deadline& deadline) {
   for (;;) {
     if (Interrupted()) return kInterrupted;
     pollfd p[2] = {{fd, events, 0}, {InterruptFd(), POLLIN, 0}};
-    const int rc = ::poll(p, p[1].fd >= 0 ? 2 : 1, RemainingMs(deadline));
+    const int rc = ::poll(p, p[1].fd >= 0 ? 2 : 1, deadline.LeftMs());
     if (rc > 0 && p[0].revents == 0) continue;  // the interruption's pipe
     if (rc > 0) return 1;
     if (rc == 0) return 0;
@@ -156,7 +143,7 @@ class PosixListener : public Listener {
 
   uint32_t Accept(int timeout_ms, const Address& allowed_peer,
                   std::unique_ptr<Stream>* out) override {
-    const Clock::time_point deadline = DeadlineAfter(timeout_ms);
+    const Deadline deadline(timeout_ms);
     for (;;) {
       const int ready = WaitUntil(fd_, POLLIN, deadline);
       if (ready != 1) return WaitError(ready, NetworkErrno);
@@ -185,7 +172,7 @@ class PosixListener : public Listener {
 }  // namespace
 
 uint32_t WaitReady(int fd, short events, int timeout_ms) {
-  const int ready = WaitUntil(fd, events, DeadlineAfter(timeout_ms));
+  const int ready = WaitUntil(fd, events, Deadline(timeout_ms));
   return ready == 1 ? 0 : WaitError(ready, NetworkErrno);
 }
 
@@ -193,7 +180,7 @@ uint32_t SocketStream::Read(char* buffer, size_t size, int timeout_ms,
                             size_t* got) {
   *got = 0;
   if (fd_ < 0) return ERROR_INTERNET_CONNECTION_ABORTED;
-  const Clock::time_point deadline = DeadlineAfter(timeout_ms);
+  const Deadline deadline(timeout_ms);
   for (;;) {
     const ssize_t n = ::recv(fd_, buffer, size, 0);
     if (n >= 0) {
@@ -260,7 +247,7 @@ uint32_t TcpConnect(const std::string& host, uint16_t port, int timeout_ms,
     if (rc == EAI_MEMORY) return ERROR_NOT_ENOUGH_MEMORY;
     return ERROR_INTERNET_NAME_NOT_RESOLVED;
   }
-  const Clock::time_point deadline = DeadlineAfter(timeout_ms);
+  const Deadline deadline(timeout_ms);
   uint32_t error = ERROR_INTERNET_CANNOT_CONNECT;
   for (addrinfo* ai = list; ai != nullptr; ai = ai->ai_next) {
     if (Interrupted()) {
@@ -268,7 +255,7 @@ uint32_t TcpConnect(const std::string& host, uint16_t port, int timeout_ms,
       break;
     }
     if (ai->ai_addrlen > sizeof(sockaddr_storage)) continue;
-    const int left = RemainingMs(deadline);
+    const int left = deadline.LeftMs();
     if (left == 0) {
       error = ERROR_INTERNET_TIMEOUT;
       break;
@@ -293,7 +280,7 @@ uint32_t TcpConnectTo(const Address& remote, const Address* local,
     const SocketAddress sa = ToSocketAddress(bind_to);
     if (::bind(fd.get(), sa.get(), sa.length) != 0) return ConnectErrno(errno);
   }
-  const Clock::time_point deadline = DeadlineAfter(timeout_ms);
+  const Deadline deadline(timeout_ms);
   const SocketAddress sa = ToSocketAddress(remote);
   if (::connect(fd.get(), sa.get(), sa.length) != 0) {
     if (errno != EINPROGRESS && errno != EINTR) return ConnectErrno(errno);

@@ -3,12 +3,12 @@
 #include "platform/windows/socket_stream_windows.h"
 
 #include <algorithm>
-#include <chrono>
 #include <climits>
 #include <cstring>
 #include <mutex>
 #include <utility>
 
+#include "platform/deadline.h"
 #include "platform/errors.h"
 #include "platform/windows/interrupt_windows.h"
 #include "platform/windows/win_file.h"
@@ -22,20 +22,6 @@
 
 namespace platform {
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-Clock::time_point DeadlineAfter(int timeout_ms) {
-  return Clock::now() +
-         std::chrono::milliseconds(timeout_ms < 0 ? 0 : timeout_ms);
-}
-
-int RemainingMs(Clock::time_point deadline) {
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                        deadline - Clock::now())
-                        .count();
-  return left <= 0 ? 0 : static_cast<int>(std::min<long long>(left, INT_MAX));
-}
 
 // Winsock is started once, on the first use of a socket, and stays up for
 // the life of the process.
@@ -53,11 +39,11 @@ constexpr int kInterrupted = -2;
 
 // Waits until `s` is ready, the deadline passes or the user interrupts the
 // run. Returns 1 ready, 0 timed out, -1 error (in *error), kInterrupted.
-int WaitUntil(SOCKET s, Readiness readiness, Clock::time_point deadline,
+int WaitUntil(SOCKET s, Readiness readiness, const Deadline& deadline,
               int* error) {
   for (;;) {
     if (Interrupted()) return kInterrupted;
-    const int left = RemainingMs(deadline);
+    const int left = deadline.LeftMs();
     const int slice = std::min(left, kInterruptSliceMs);
     fd_set read_set, write_set, error_set;
     FD_ZERO(&read_set);
@@ -210,7 +196,7 @@ class WinListener : public Listener {
 
   uint32_t Accept(int timeout_ms, const Address& allowed_peer,
                   std::unique_ptr<Stream>* out) override {
-    const Clock::time_point deadline = DeadlineAfter(timeout_ms);
+    const Deadline deadline(timeout_ms);
     for (;;) {
       int error = 0;
       const int ready = WaitUntil(s_, Readiness::kRead, deadline, &error);
@@ -243,7 +229,7 @@ class WinListener : public Listener {
 uint32_t WaitReady(SocketHandle socket, Readiness readiness, int timeout_ms) {
   int error = 0;
   const int ready =
-      WaitUntil(socket, readiness, DeadlineAfter(timeout_ms), &error);
+      WaitUntil(socket, readiness, Deadline(timeout_ms), &error);
   return ready == 1 ? 0 : WaitError(ready, error, NetworkError);
 }
 
@@ -251,7 +237,7 @@ uint32_t SocketStream::Read(char* buffer, size_t size, int timeout_ms,
                             size_t* got) {
   *got = 0;
   if (socket_ == INVALID_SOCKET) return ERROR_INTERNET_CONNECTION_ABORTED;
-  const Clock::time_point deadline = DeadlineAfter(timeout_ms);
+  const Deadline deadline(timeout_ms);
   const int len = static_cast<int>(std::min<size_t>(size, INT_MAX));
   for (;;) {
     const int n = ::recv(socket_, buffer, len, 0);
@@ -330,7 +316,7 @@ uint32_t TcpConnect(const std::string& host, uint16_t port, int timeout_ms,
       return ERROR_NOT_ENOUGH_MEMORY;
     return ERROR_INTERNET_NAME_NOT_RESOLVED;
   }
-  const Clock::time_point deadline = DeadlineAfter(timeout_ms);
+  const Deadline deadline(timeout_ms);
   uint32_t error = ERROR_INTERNET_CANNOT_CONNECT;
   for (ADDRINFOW* ai = list; ai != nullptr; ai = ai->ai_next) {
     if (Interrupted()) {
@@ -338,7 +324,7 @@ uint32_t TcpConnect(const std::string& host, uint16_t port, int timeout_ms,
       break;
     }
     if (ai->ai_addrlen > sizeof(sockaddr_storage)) continue;
-    const int left = RemainingMs(deadline);
+    const int left = deadline.LeftMs();
     if (left == 0) {
       error = ERROR_INTERNET_TIMEOUT;
       break;
@@ -365,7 +351,7 @@ uint32_t TcpConnectTo(const Address& remote, const Address* local,
     if (::bind(s.get(), sa.get(), sa.length) != 0)
       return ConnectError(::WSAGetLastError());
   }
-  const Clock::time_point deadline = DeadlineAfter(timeout_ms);
+  const Deadline deadline(timeout_ms);
   const SocketAddress sa = ToSocketAddress(remote);
   if (::connect(s.get(), sa.get(), sa.length) != 0) {
     error = ::WSAGetLastError();
