@@ -40,14 +40,8 @@ using testsupport::WriteFile;
 const char kPassword[] = "pw-fault-7";
 
 // A megabyte that no two files share by chance.
-std::string Bytes(char seed) {
-  std::string bytes(1 << 20, '\0');
-  uint32_t x = static_cast<unsigned char>(seed) * 2654435761u + 1;
-  for (char& c : bytes) {
-    x = x * 1103515245u + 12345u;
-    c = static_cast<char>(x >> 24);
-  }
-  return bytes;
+std::string Megabyte(char seed) {
+  return testsupport::PseudoRandomBytes(1 << 20, seed);
 }
 
 // A fault server and a sandbox with files on both sides:
@@ -59,9 +53,9 @@ class FaultRun {
   explicit FaultRun(const std::string& scenario, const FaultOptions& options = {})
       : server_(FaultServer::Start(scenario, options)) {
     if (!server_) return;
-    WriteFile(server_->root() + "/keep.bin", Bytes('k'));
-    WriteFile(server_->root() + "/new.bin", Bytes('n'));
-    WriteFile(box_.work() + "/up.bin", Bytes('u'));
+    WriteFile(server_->root() + "/keep.bin", Megabyte('k'));
+    WriteFile(server_->root() + "/new.bin", Megabyte('n'));
+    WriteFile(box_.work() + "/up.bin", Megabyte('u'));
     WriteFile(box_.work() + "/keep.bin", "the older local copy");
     names_ = box_.WorkNames();
   }
@@ -98,7 +92,7 @@ class FaultRun {
     ExpectNoPassword(out);
   }
   void ExpectLocalFilesKept() const {
-    EXPECT_TRUE(ReadFile(box_.work() + "/up.bin") == Bytes('u'));
+    EXPECT_TRUE(ReadFile(box_.work() + "/up.bin") == Megabyte('u'));
     EXPECT_EQ(ReadFile(box_.work() + "/keep.bin"), "the older local copy");
     // No temporary file, and nothing under the name of a failed download.
     EXPECT_EQ(box_.WorkNames(), names_);
@@ -223,9 +217,9 @@ TEST(FaultSurvivedTest, PwdAndListingFaultsDoNotTouchATransfer) {
     ASSERT_TRUE(run.started());
     run.Settings(1);
     run.ExpectSuccess(run.Put());
-    EXPECT_TRUE(ReadFile(run.server().root() + "/up.bin") == Bytes('u'));
+    EXPECT_TRUE(ReadFile(run.server().root() + "/up.bin") == Megabyte('u'));
     run.ExpectSuccess(run.Get("keep.bin"));
-    EXPECT_TRUE(ReadFile(run.box().work() + "/keep.bin") == Bytes('k'));
+    EXPECT_TRUE(ReadFile(run.box().work() + "/keep.bin") == Megabyte('k'));
   }
 }
 
@@ -262,9 +256,9 @@ TEST(FaultSurvivedTest, PasvNamingAnotherHostIsNotFollowed) {
   ASSERT_TRUE(run.started());
   run.Settings(1);
   run.ExpectSuccess(run.Put());
-  EXPECT_TRUE(ReadFile(run.server().root() + "/up.bin") == Bytes('u'));
+  EXPECT_TRUE(ReadFile(run.server().root() + "/up.bin") == Megabyte('u'));
   run.ExpectSuccess(run.Get("keep.bin"));
-  EXPECT_TRUE(ReadFile(run.box().work() + "/keep.bin") == Bytes('k'));
+  EXPECT_TRUE(ReadFile(run.box().work() + "/keep.bin") == Megabyte('k'));
   EXPECT_FALSE(decoy.Connected());
   // Both transfers went over PASV to the server's own address.
   EXPECT_EQ(run.server().Events("data-accept").size(), 2u);
@@ -281,9 +275,9 @@ TEST(FaultSurvivedTest, ActiveDataFromAForeignAddressIsRefused) {
   ASSERT_TRUE(run.started());
   run.Settings(0);
   run.ExpectSuccess(run.Get("keep.bin"));
-  EXPECT_TRUE(ReadFile(run.box().work() + "/keep.bin") == Bytes('k'));
+  EXPECT_TRUE(ReadFile(run.box().work() + "/keep.bin") == Megabyte('k'));
   run.ExpectSuccess(run.Put());
-  EXPECT_TRUE(ReadFile(run.server().root() + "/up.bin") == Bytes('u'));
+  EXPECT_TRUE(ReadFile(run.server().root() + "/up.bin") == Megabyte('u'));
   // Each transfer saw the foreign attempt first, then the server's own.
   std::vector<std::string> sources;
   for (const std::string& e : run.server().Events("data-connect")) {

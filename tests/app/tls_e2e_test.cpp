@@ -33,6 +33,7 @@ using testsupport::Exists;
 using testsupport::FaultOptions;
 using testsupport::FaultServer;
 using testsupport::FtpServer;
+using testsupport::PseudoRandomBytes;
 using testsupport::ReadFile;
 using testsupport::ServerKind;
 using testsupport::ServerOptions;
@@ -40,16 +41,6 @@ using testsupport::TestCerts;
 using testsupport::TlsLoopback;
 using testsupport::TlsMode;
 using testsupport::WriteFile;
-
-std::string Bytes(size_t size, char seed) {
-  std::string bytes(size, '\0');
-  uint32_t x = static_cast<unsigned char>(seed) * 2654435761u + 1;
-  for (char& c : bytes) {
-    x = x * 1103515245u + 12345u;
-    c = static_cast<char>(x >> 24);
-  }
-  return bytes;
-}
 
 std::string Text() {
   std::string text;
@@ -169,8 +160,8 @@ class TlsTransferTest : public ::testing::TestWithParam<Served> {
 };
 
 TEST_P(TlsTransferTest, UploadsAndDownloadsInBothTypesAndModes) {
-  const std::string up = Bytes((1 << 20) + 1, 'u');
-  const std::string down = Bytes(300001, 'd');
+  const std::string up = PseudoRandomBytes((1 << 20) + 1, 'u');
+  const std::string down = PseudoRandomBytes(300001, 'd');
   WriteFile(run_.Work("up.bin"), up);
   WriteFile(run_.Work("up.txt"), Text());
   WriteFile(Remote("down.bin"), down);
@@ -220,16 +211,18 @@ TEST(TlsIpv6Test, TransfersOverTheIpv6Loopback) {
   ASSERT_NE(server, nullptr);
   TlsRun run;
   run.box().Trust(certs->ca);
-  WriteFile(run.Work("six.bin"), Bytes(100000, '6'));
+  WriteFile(run.Work("six.bin"), PseudoRandomBytes(100000, '6'));
   for (int passive : {1, 0}) {
     SCOPED_TRACE(passive ? "passive" : "active");
     run.Settings("ftpes://[::1]:" + std::to_string(server->port()),
                  server->user(), server->password(), 1, passive);
     run.ExpectSuccess(run.Put("six.bin"));
-    EXPECT_TRUE(ReadFile(server->root() + "/six.bin") == Bytes(100000, '6'));
+    EXPECT_TRUE(ReadFile(server->root() + "/six.bin") ==
+                PseudoRandomBytes(100000, '6'));
     std::filesystem::remove(run.Work("six.bin"));
     run.ExpectSuccess(run.Get("six.bin"));
-    EXPECT_TRUE(ReadFile(run.Work("six.bin")) == Bytes(100000, '6'));
+    EXPECT_TRUE(ReadFile(run.Work("six.bin")) ==
+                PseudoRandomBytes(100000, '6'));
   }
 }
 
@@ -313,15 +306,16 @@ TEST(TlsPinningTest, PinnedCertificateIsTrustedWhateverItsNames) {
   TlsRun run;
   run.Settings("ftpes://" + TlsLoopback(7), server->user(),
                server->password(), 1, 1);
-  WriteFile(run.Work("p.bin"), Bytes(5000, 'p'));
+  WriteFile(run.Work("p.bin"), PseudoRandomBytes(5000, 'p'));
   run.box().Trust(certs->ca);
   run.ExpectFailure(run.Put("p.bin"), "Conect Error ", 5);
   run.box().Trust(certs->other);
   run.ExpectSuccess(run.Put("p.bin"));
-  EXPECT_TRUE(ReadFile(server->root() + "/p.bin") == Bytes(5000, 'p'));
+  EXPECT_TRUE(ReadFile(server->root() + "/p.bin") ==
+              PseudoRandomBytes(5000, 'p'));
   std::filesystem::remove(run.Work("p.bin"));
   run.ExpectSuccess(run.Get("p.bin"));
-  EXPECT_TRUE(ReadFile(run.Work("p.bin")) == Bytes(5000, 'p'));
+  EXPECT_TRUE(ReadFile(run.Work("p.bin")) == PseudoRandomBytes(5000, 'p'));
 }
 
 // ---------------------------------------------------------------------------
@@ -336,11 +330,11 @@ TEST(TlsPlainDataTest, IsATransferErrorThatKeepsLocalFiles) {
   options.cert_key = certs->key;
   auto server = FaultServer::Start("tls-plain-data", options);
   ASSERT_NE(server, nullptr);
-  WriteFile(server->root() + "/keep.bin", Bytes(200000, 'k'));
-  WriteFile(server->root() + "/new.bin", Bytes(200000, 'n'));
+  WriteFile(server->root() + "/keep.bin", PseudoRandomBytes(200000, 'k'));
+  WriteFile(server->root() + "/new.bin", PseudoRandomBytes(200000, 'n'));
   TlsRun run;
   run.box().Trust(certs->ca);
-  const std::string up = Bytes(200000, 'u');
+  const std::string up = PseudoRandomBytes(200000, 'u');
   WriteFile(run.Work("up.bin"), up);
   WriteFile(run.Work("keep.bin"), "the older local copy");
   const std::set<std::string> names = run.box().WorkNames();

@@ -55,14 +55,9 @@ std::unique_ptr<Nimbrel> MakeSession(std::vector<Event>* events) {
   return n;
 }
 
-std::string Bytes(char seed) {
-  std::string bytes(1 << 20, '\0');
-  uint32_t x = static_cast<unsigned char>(seed) * 2654435761u + 1;
-  for (char& c : bytes) {
-    x = x * 1103515245u + 12345u;
-    c = static_cast<char>(x >> 24);
-  }
-  return bytes;
+// A megabyte that no two files share by chance.
+std::string Megabyte(char seed) {
+  return testsupport::PseudoRandomBytes(1 << 20, seed);
 }
 
 double SecondsSince(std::chrono::steady_clock::time_point start) {
@@ -77,8 +72,8 @@ class FaultSessionTest : public ::testing::Test {
   bool Start(const std::string& scenario, const FaultOptions& options = {}) {
     server_ = FaultServer::Start(scenario, options);
     if (!server_) return false;
-    WriteFile(server_->root() + "/r.bin", Bytes('r'));
-    WriteFile(local_ / "up.bin", Bytes('u'));
+    WriteFile(server_->root() + "/r.bin", Megabyte('r'));
+    WriteFile(local_ / "up.bin", Megabyte('u'));
     WriteFile(local_ / "r.bin", "the older local copy");
     session_ = MakeSession(&events_);
     session_->RemoteHost(server_->address());
@@ -243,7 +238,7 @@ TEST_F(FaultSessionTest, UnbalancedPwdQuotesGiveNoDirectory) {
   EXPECT_THAT(events_[0].text, HasSubstr("unbalanced"));
   // The connection goes on.
   EXPECT_TRUE(Get());
-  EXPECT_TRUE(ReadFile(local_ / "r.bin") == Bytes('r'));
+  EXPECT_TRUE(ReadFile(local_ / "r.bin") == Megabyte('r'));
 }
 
 TEST_F(FaultSessionTest, GarbageListingGivesOnlySaneEntries) {
@@ -285,8 +280,8 @@ TEST_F(FaultSessionTest, PasvNamingAnotherHostIsNotFollowed) {
   ASSERT_TRUE(Open());
   EXPECT_TRUE(Put());
   EXPECT_TRUE(Get());
-  EXPECT_TRUE(ReadFile(server_->root() + "/up.bin") == Bytes('u'));
-  EXPECT_TRUE(ReadFile(local_ / "r.bin") == Bytes('r'));
+  EXPECT_TRUE(ReadFile(server_->root() + "/up.bin") == Megabyte('u'));
+  EXPECT_TRUE(ReadFile(local_ / "r.bin") == Megabyte('r'));
   EXPECT_THAT(server_->Events("decoy-accept"), IsEmpty());
   EXPECT_EQ(server_->Events("data-accept").size(), 2u);
 }
@@ -296,9 +291,9 @@ TEST_F(FaultSessionTest, ActiveDataFromAForeignAddressIsRefused) {
   session_->PassiveFlag(false);
   ASSERT_TRUE(Open());
   EXPECT_TRUE(Get());
-  EXPECT_TRUE(ReadFile(local_ / "r.bin") == Bytes('r'));
+  EXPECT_TRUE(ReadFile(local_ / "r.bin") == Megabyte('r'));
   EXPECT_TRUE(Put());
-  EXPECT_TRUE(ReadFile(server_->root() + "/up.bin") == Bytes('u'));
+  EXPECT_TRUE(ReadFile(server_->root() + "/up.bin") == Megabyte('u'));
   EXPECT_THAT(events_, IsEmpty());
   EXPECT_EQ(server_->Events("data-connect").size(), 4u);
 }

@@ -35,6 +35,7 @@ using ::testing::StartsWith;
 using testsupport::FaultOptions;
 using testsupport::FaultServer;
 using testsupport::FtpServer;
+using testsupport::PseudoRandomBytes;
 using testsupport::ReadFile;
 using testsupport::ServerKind;
 using testsupport::ServerOptions;
@@ -49,16 +50,6 @@ struct Event {
 };
 
 constexpr int32_t kAborted = inet::ERROR_INTERNET_CONNECTION_ABORTED;
-
-std::string Bytes(size_t size, char seed) {
-  std::string bytes(size, '\0');
-  uint32_t x = static_cast<unsigned char>(seed) * 2654435761u + 1;
-  for (char& c : bytes) {
-    x = x * 1103515245u + 12345u;
-    c = static_cast<char>(x >> 24);
-  }
-  return bytes;
-}
 
 std::unique_ptr<FtpServer> StartTls(ServerKind kind, TlsMode mode,
                                     const std::string& chain,
@@ -217,7 +208,7 @@ TEST_P(TlsVersionTest, EveryDataConnectionResumesTheControlSession) {
     auto server = StartTls(s.kind, s.mode, certs_->server_chain,
                            version == "TLSv1.2");
     ASSERT_NE(server, nullptr);
-    const std::string up = Bytes((1 << 20) + 1, 'u');
+    const std::string up = PseudoRandomBytes((1 << 20) + 1, 'u');
     WriteFile(local_ / "up.bin", up);
     WriteFile(local_ / "up.txt", "text\nlines\n");
     WriteFile(local_ / "empty", "");
@@ -389,7 +380,7 @@ class TlsFaultTest : public NimbrelTlsTest {
     options.cert_key = certs_->key;
     server_ = FaultServer::Start(scenario, options);
     if (!server_) return false;
-    WriteFile(server_->root() + "/r.bin", Bytes(1 << 20, 'r'));
+    WriteFile(server_->root() + "/r.bin", PseudoRandomBytes(1 << 20, 'r'));
     WriteFile(server_->root() + "/r.txt", "line\r\nline\r\n");
     WriteFile(local_ / "r.bin", "the older local copy");
     return true;
@@ -451,7 +442,7 @@ TEST_F(TlsFaultTest, DataWithoutCloseNotifyNeedsTheAnnouncedSize) {
   n->OpenSession();
   ASSERT_NE(n->hFTP(), 0u) << Events();
   EXPECT_NE(n->GetFile("/r.bin", local_ / "r.bin", false, 2), 0) << Events();
-  EXPECT_TRUE(ReadFile(local_ / "r.bin") == Bytes(1 << 20, 'r'));
+  EXPECT_TRUE(ReadFile(local_ / "r.bin") == PseudoRandomBytes(1 << 20, 'r'));
   n->CloseSession();
   EXPECT_EQ(server_->Events("fault").size(), 1u);
   EXPECT_EQ(server_->Events("retr").size(), 1u);
@@ -496,7 +487,7 @@ TEST_F(TlsFaultTest, DataConnectionRulesHoldInsideTls) {
     SCOPED_TRACE(scenario);
     ASSERT_TRUE(Start(scenario, tls));
     const bool passive = std::string(scenario) == "pasv-other-host";
-    WriteFile(local_ / "up.bin", Bytes(100000, 'u'));
+    WriteFile(local_ / "up.bin", PseudoRandomBytes(100000, 'u'));
     // Not short: the foreign connection takes the server a while.
     auto n = FaultSession(FtpSecurity::kExplicitTls, 10000);
     n->PassiveFlag(passive);
@@ -506,8 +497,9 @@ TEST_F(TlsFaultTest, DataConnectionRulesHoldInsideTls) {
     EXPECT_NE(n->GetFile("/r.bin", local_ / "r.bin", false, 2), 0) << Events();
     n->CloseSession();
     EXPECT_THAT(events_, IsEmpty()) << Events();
-    EXPECT_TRUE(ReadFile(server_->root() + "/up.bin") == Bytes(100000, 'u'));
-    EXPECT_TRUE(ReadFile(local_ / "r.bin") == Bytes(1 << 20, 'r'));
+    EXPECT_TRUE(ReadFile(server_->root() + "/up.bin") ==
+                PseudoRandomBytes(100000, 'u'));
+    EXPECT_TRUE(ReadFile(local_ / "r.bin") == PseudoRandomBytes(1 << 20, 'r'));
     EXPECT_THAT(server_->Events("fault"), Not(IsEmpty()));
     EXPECT_THAT(server_->Events("decoy-accept"), IsEmpty());
     // The control connection and both data connections, all in TLS.

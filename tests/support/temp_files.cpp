@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -32,6 +33,16 @@ TempDir::~TempDir() {
 
 std::string TempDir::operator/(const std::string& name) const {
   return path_ + "/" + name;
+}
+
+std::string PseudoRandomBytes(size_t size, char seed) {
+  std::string bytes(size, '\0');
+  uint32_t x = static_cast<unsigned char>(seed) * 2654435761u + 1;
+  for (char& c : bytes) {
+    x = x * 1103515245u + 12345u;
+    c = static_cast<char>(x >> 24);
+  }
+  return bytes;
 }
 
 std::string ReadFile(const std::string& path) {

@@ -2,6 +2,7 @@
 #ifndef ZORVEX_TESTS_SUPPORT_TEMP_FILES_H_
 #define ZORVEX_TESTS_SUPPORT_TEMP_FILES_H_
 
+#include <cstddef>
 #include <string>
 
 namespace testsupport {
@@ -26,6 +27,11 @@ std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& bytes);
 // True when the entry exists (a link is not followed).
 bool Exists(const std::string& path);
+
+// `size` bytes that depend on `seed` and show no pattern a transfer could
+// keep by mistake (no repeats at block sizes, no line ends in order): files
+// made with different seeds differ everywhere.
+std::string PseudoRandomBytes(size_t size, char seed);
 
 }  // namespace testsupport
 

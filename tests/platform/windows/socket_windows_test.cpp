@@ -17,6 +17,7 @@
 namespace platform {
 namespace {
 
+using testsupport::PseudoRandomBytes;
 using testsupport::TempDir;
 using testsupport::WriteFile;
 
@@ -150,20 +151,9 @@ TEST(WinsockTest, ListenerTakesOnlyTheAllowedHost) {
   EXPECT_EQ(accepted->PeerAddress().port, own->LocalAddress().port);
 }
 
-// Bytes that no two offsets of a file share by chance.
-std::string Pattern(size_t size) {
-  std::string bytes(size, '\0');
-  uint32_t x = 12345;
-  for (char& c : bytes) {
-    x = x * 1103515245u + 12345u;
-    c = static_cast<char>(x >> 24);
-  }
-  return bytes;
-}
-
 TEST(WinsockTest, SendFileSendsFromTheFilesOffsetToItsEnd) {
   TempDir dir;
-  const std::string bytes = Pattern(3 * 1024 * 1024 + 17);
+  const std::string bytes = PseudoRandomBytes(3 * 1024 * 1024 + 17, 'w');
   WriteFile(dir / "up.bin", bytes);
   for (const char* host : {"127.0.0.1", "::1"}) {
     SCOPED_TRACE(host);
@@ -190,7 +180,7 @@ TEST(WinsockTest, SendFileSendsFromTheFilesOffsetToItsEnd) {
 
 TEST(WinsockTest, SendFileToAPeerThatReadsNothingTimesOut) {
   TempDir dir;
-  WriteFile(dir / "big.bin", Pattern(64 * 1024 * 1024));
+  WriteFile(dir / "big.bin", PseudoRandomBytes(64 * 1024 * 1024, 'w'));
   Pair pair = Connected("127.0.0.1");
   ASSERT_TRUE(pair.client && pair.server);
   std::unique_ptr<File> file;
@@ -202,7 +192,7 @@ TEST(WinsockTest, SendFileToAPeerThatReadsNothingTimesOut) {
 
 TEST(WinsockTest, SendFileToAPeerThatGoesAwayFails) {
   TempDir dir;
-  WriteFile(dir / "big.bin", Pattern(64 * 1024 * 1024));
+  WriteFile(dir / "big.bin", PseudoRandomBytes(64 * 1024 * 1024, 'w'));
   Pair pair = Connected("127.0.0.1");
   ASSERT_TRUE(pair.client && pair.server);
   std::unique_ptr<File> file;
