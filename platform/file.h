@@ -23,6 +23,15 @@ class File {
   // Closes the file, reporting a failure the system saw only now.
   virtual uint32_t Close() = 0;
 
+  // The current offset. Safe to call from another thread while a transfer
+  // moves the offset (a progress display reads it so); the value may then
+  // be a moment old.
+  virtual uint32_t Position(uint64_t* offset) const = 0;
+  // Moves the current offset to `offset` from the start.
+  virtual uint32_t Seek(uint64_t offset) = 0;
+  // Cuts the file to its current offset (a download that starts over).
+  virtual uint32_t Truncate() = 0;
+
   // The platform's own handle (a descriptor or a HANDLE's value), which lets
   // the same platform's sockets move the bytes without copying them; -1 for
   // a file that has none, such as a test double's.

@@ -101,4 +101,29 @@ uint32_t PosixFile::Close() {
   return rc == 0 ? 0 : FileErrno(errno, ERROR_WRITE_FAULT);
 }
 
+uint32_t PosixFile::Position(uint64_t* offset) const {
+  *offset = 0;
+  if (fd_ < 0) return ERROR_INVALID_HANDLE;
+  const off_t at = ::lseek(fd_, 0, SEEK_CUR);
+  if (at < 0) return FileErrno(errno, ERROR_READ_FAULT);
+  *offset = static_cast<uint64_t>(at);
+  return 0;
+}
+
+uint32_t PosixFile::Seek(uint64_t offset) {
+  if (fd_ < 0) return ERROR_INVALID_HANDLE;
+  return ::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) < 0
+             ? FileErrno(errno, ERROR_READ_FAULT)
+             : 0;
+}
+
+uint32_t PosixFile::Truncate() {
+  uint64_t at = 0;
+  if (uint32_t e = Position(&at)) return e;
+  for (;;) {
+    if (::ftruncate(fd_, static_cast<off_t>(at)) == 0) return 0;
+    if (errno != EINTR) return FileErrno(errno, ERROR_WRITE_FAULT);
+  }
+}
+
 }  // namespace platform

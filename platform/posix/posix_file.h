@@ -32,6 +32,9 @@ class PosixFile : public File {
   uint32_t Write(const char* data, size_t size) override;
   uint32_t Sync() override;
   uint32_t Close() override;
+  uint32_t Position(uint64_t* offset) const override;
+  uint32_t Seek(uint64_t offset) override;
+  uint32_t Truncate() override;
   intptr_t NativeHandle() const override { return fd_; }
 
  private:

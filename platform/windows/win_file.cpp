@@ -122,6 +122,32 @@ uint32_t WinFile::Close() {
   return ok ? 0 : FileError(::GetLastError(), ERROR_WRITE_FAULT);
 }
 
+uint32_t WinFile::Position(uint64_t* offset) const {
+  *offset = 0;
+  if (handle_ == INVALID_HANDLE_VALUE) return ERROR_INVALID_HANDLE;
+  LARGE_INTEGER zero{}, at{};
+  if (!::SetFilePointerEx(AsHandle(handle_), zero, &at, FILE_CURRENT))
+    return FileError(::GetLastError(), ERROR_READ_FAULT);
+  *offset = static_cast<uint64_t>(at.QuadPart);
+  return 0;
+}
+
+uint32_t WinFile::Seek(uint64_t offset) {
+  if (handle_ == INVALID_HANDLE_VALUE) return ERROR_INVALID_HANDLE;
+  LARGE_INTEGER to{};
+  to.QuadPart = static_cast<LONGLONG>(offset);
+  return ::SetFilePointerEx(AsHandle(handle_), to, nullptr, FILE_BEGIN)
+             ? 0
+             : FileError(::GetLastError(), ERROR_READ_FAULT);
+}
+
+uint32_t WinFile::Truncate() {
+  if (handle_ == INVALID_HANDLE_VALUE) return ERROR_INVALID_HANDLE;
+  return ::SetEndOfFile(AsHandle(handle_))
+             ? 0
+             : FileError(::GetLastError(), ERROR_WRITE_FAULT);
+}
+
 intptr_t WinFile::NativeHandle() const {
   return handle_ == INVALID_HANDLE_VALUE ? -1
                                          : reinterpret_cast<intptr_t>(handle_);

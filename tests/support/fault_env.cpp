@@ -37,6 +37,14 @@ class FaultFile : public platform::File {
     const uint32_t e = file_->Close();
     return env_->close_error != 0 ? env_->close_error : e;
   }
+  uint32_t Position(uint64_t* offset) const override {
+    return file_->Position(offset);
+  }
+  uint32_t Seek(uint64_t offset) override {
+    written_ = static_cast<int64_t>(offset);
+    return file_->Seek(offset);
+  }
+  uint32_t Truncate() override { return file_->Truncate(); }
 
  private:
   std::unique_ptr<platform::File> file_;
