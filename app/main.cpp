@@ -4,13 +4,15 @@
 #include <string>
 
 #include "app/zorvexrun.h"
+#include "app/run_options.h"
 #include "platform/env.h"
+#include "platform/locale.h"
 
 namespace {
 
 constexpr const char kUsage[] =
-    "Usage: zorvexrun /p LOCALFILE,REMOTEPATH\n"
-    "       zorvexrun /g REMOTEPATH,LOCALFOLDER\n"
+    "Usage: zorvexrun [OPTIONS] /p LOCALFILE,REMOTEPATH\n"
+    "       zorvexrun [OPTIONS] /g REMOTEPATH,LOCALFOLDER\n"
     "       zorvexrun --help | --version\n"
     "\n"
     "Uploads one local file (/p) or downloads one remote file into a local\n"
@@ -39,19 +41,34 @@ constexpr const char kUsage[] =
     "  4  local file or local folder not found\n"
     "  5  no connection: server unreachable, login or TLS refused\n"
     "  6  the upload or download failed\n"
-    "  130  interrupted (Ctrl+C, SIGINT, SIGTERM, SIGHUP)\n";
+    "  130  interrupted (Ctrl+C, SIGINT, SIGTERM, SIGHUP)\n"
+    "\n"
+    "Options, before the paths (\"--\" ends them):\n"
+    "  -v, --verbose         the dialogue with the server on standard error\n"
+    "                        (passwords never shown), and a failure's cause\n"
+    "  --progress            a progress line while a file moves, when\n"
+    "                        standard error is a terminal\n"
+    "  -c, --settings FILE   read FILE instead of the settings file beside\n"
+    "                        the executable; the run log and zorvex.pem are\n"
+    "                        then those beside FILE\n";
 
 }  // namespace
 
 int main(int argc, char** argv) {
   platform::Env* os = platform::Env::Default();
   os->PrepareProcess();
-  const std::string tail = os->CommandTail(argc, argv);
-  if (tail == "--help") {
+  const zorvex::ParsedOptions parsed =
+      zorvex::ParseRunOptions(os->CommandArguments(argc, argv));
+  if (!parsed.error.empty()) {
+    std::fprintf(stderr, "zorvexrun: %s (see zorvexrun --help)\n",
+                 platform::ToAnsi(parsed.error).c_str());
+    return zorvex::kExitCommandLine;
+  }
+  if (parsed.options.help) {
     std::fputs(kUsage, stdout);
     return std::fflush(stdout) == 0 ? 0 : 1;
   }
-  if (tail == "--version") {
+  if (parsed.options.version) {
     std::printf("zorvexrun %.*s\n",
                 static_cast<int>(zorvex::kZorvexrunVersion.size()),
                 zorvex::kZorvexrunVersion.data());
@@ -61,7 +78,8 @@ int main(int argc, char** argv) {
   zorvex::RunEnvironment env;
   env.env = os;
   env.exe_folder = os->ExecutableFolder();
-  env.tail = tail;
+  env.tail = os->CommandTail(argc, argv, parsed.consumed);
+  env.options = parsed.options;
   zorvex::ZorvexRun run(std::move(env));
   run.Form_Load();
   return run.exit_status();

@@ -12,6 +12,9 @@
 #include "app/settings_reader.h"
 #include "app/text_functions.h"
 #include "app/message_box.h"
+#include "app/operator_console.h"
+#include "inet/ftp_client.h"
+#include "platform/console.h"
 #include "platform/locale.h"
 
 namespace zorvex {
@@ -30,30 +33,71 @@ RunError AsRunError(std::exception_ptr error) {
   }
 }
 
+// The cause of a failure as the session reported it: the server's reply as it
+// came, or the text of the error number.
+std::string CauseLine(int32_t number, const std::string& text) {
+  std::string line;
+  for (char c : text) {
+    if (c == '\n') continue;
+    line.push_back(c == '\r' ? ' ' : c);
+  }
+  if (number < 100 || number > 599) line += " (error " + std::to_string(number) + ")";
+  return line;
+}
+
 }  // namespace
 
 ZorvexRun::ZorvexRun(RunEnvironment env)
     : env_(std::move(env)),
-      os_(env_.env != nullptr ? env_.env : platform::Env::Default()) {}
+      os_(env_.env != nullptr ? env_.env : platform::Env::Default()),
+      console_(std::make_shared<OperatorConsole>(
+          env_.options.verbose,
+          env_.options.progress && platform::StandardErrorIsTerminal())) {}
 
 ZorvexRun::~ZorvexRun() = default;
 
 std::string ZorvexRun::Now() const { return os_->TimeOfDay(); }
 
-// Plain concatenation: the root folder "/" gives "//zorvex".
+// Beside the executable: plain concatenation (the root folder "/" gives
+// "//zorvex"). Beside a settings file named with -c: in its folder, which is
+// the current one for a bare file name.
+std::string ZorvexRun::Beside(std::string_view name) const {
+  const std::string& settings = env_.options.settings;
+  if (settings.empty())
+    return env_.exe_folder + os_->PathSeparator() + std::string(name);
+  const std::string separators =
+      os_->PathSeparator() == '/' ? "/" : std::string("/:") + os_->PathSeparator();
+  const size_t last = settings.find_last_of(separators);
+  return (last == std::string::npos ? std::string() : settings.substr(0, last + 1)) +
+         std::string(name);
+}
+
 std::string ZorvexRun::SettingsPath() const {
-  return env_.exe_folder + os_->PathSeparator() + "zorvex";
+  return env_.options.settings.empty() ? Beside("zorvex") : env_.options.settings;
 }
 
-std::string ZorvexRun::TrustPath() const {
-  return env_.exe_folder + os_->PathSeparator() + "zorvex.pem";
-}
+std::string ZorvexRun::TrustPath() const { return Beside("zorvex.pem"); }
 
-std::string ZorvexRun::LogPath() const {
-  return env_.exe_folder + os_->PathSeparator() + "zorvexlog.txt";
+std::string ZorvexRun::LogPath() const { return Beside("zorvexlog.txt"); }
+
+std::shared_ptr<inet::Service> ZorvexRun::MakeService() {
+  if (env_.make_service) return env_.make_service();
+  const RunOptions& o = env_.options;
+  if (!o.verbose && !console_->progress()) return nullptr;
+  inet::FtpClientOptions options;
+  std::shared_ptr<OperatorConsole> console = console_;
+  if (o.verbose)
+    options.trace = [console](std::string_view line) { console->Line(line); };
+  if (console->progress())
+    options.progress = [console](uint64_t done, uint64_t total) {
+      console->Progress(done, total);
+    };
+  return std::make_shared<inet::FtpClient>(options);
 }
 
 void ZorvexRun::Fail(std::string_view text, int status) {
+  console_->ClearProgress();
+  if (!cause_.empty()) console_->Cause(std::exchange(cause_, std::string()));
   MsgBox(text);
   if (exit_status_ == kExitSuccess) exit_status_ = status;
 }
@@ -88,8 +132,11 @@ void ZorvexRun::Form_Unload() {
 
 void ZorvexRun::Run(std::string& szLog) {
   std::string szMode;
-  clsFtp = std::make_unique<Nimbrel>(
-      env_.make_service ? env_.make_service() : nullptr, MsgBox);
+  clsFtp = std::make_unique<Nimbrel>(MakeService(), MsgBox);
+  if (console_->verbose())
+    clsFtp->OnFTPFrr([this](int32_t number, const std::string& text) {
+      cause_ = CauseLine(number, text);
+    });
   szLog = "Start=" + Now() + " - ";
 
   const std::string settings = SettingsPath();
@@ -178,7 +225,9 @@ void ZorvexRun::Run(std::string& szLog) {
 
   const int32_t nTransfer = nBinary != 0 ? 0 : 1;  // 1 = ASCII
   if (szMode == "p") {
-    if (clsFtp->PutFile(szInFile, szOutFolder, nTransfer) == 0) {
+    const int32_t put = clsFtp->PutFile(szInFile, szOutFolder, nTransfer);
+    console_->ClearProgress();
+    if (put == 0) {
       Fail("Put Error ", kExitTransfer);
       return;
     }
@@ -186,7 +235,9 @@ void ZorvexRun::Run(std::string& szLog) {
   if (szMode == "g") {
     const std::string szRemote = szGetDir + "/" + szInFile;
     const std::string szLocal = szOutFolder + szInFile;
-    if (clsFtp->GetFile(szRemote, szLocal, false, nTransfer) == 0) {
+    const int32_t got = clsFtp->GetFile(szRemote, szLocal, false, nTransfer);
+    console_->ClearProgress();
+    if (got == 0) {
       Fail("Get Error ", kExitTransfer);
       return;
     }
@@ -196,8 +247,12 @@ void ZorvexRun::Run(std::string& szLog) {
 
 void ZorvexRun::Tail(const std::string& szLog) {
   std::unique_ptr<platform::File> log;
-  if (uint32_t e = os_->OpenForWriting(platform::ToAnsi(LogPath()), &log))
-    throw ErrorFromSystem(e, FileOp::kOpenOutput);
+  if (uint32_t e = os_->OpenForWriting(platform::ToAnsi(LogPath()), &log)) {
+    const RunError error = ErrorFromSystem(e, FileOp::kOpenOutput);
+    cause_ = "the run log " + LogPath() + " cannot be written: " +
+             error.description() + " (error " + std::to_string(e) + ")";
+    throw error;
+  }
   const std::string line = platform::ToAnsi(szLog) + "\r\n";
   const uint32_t written = log->Write(line.data(), line.size());
   const uint32_t closed = log->Close();

@@ -2,7 +2,8 @@
 // ("/g remote,localfolder") per process.
 //
 // ZorvexRun is the program's main module. Form_Load performs the whole run:
-// it reads the settings file beside the executable, splits the command-line
+// it reads the settings file beside the executable (or the one named by
+// -c), splits the command-line
 // tail, checks the local side, opens the FTP session, transfers the one file,
 // writes the run log beside the executable and closes the session. Every
 // failure is shown through MsgBox and sends the run to the same closing tail.
@@ -15,6 +16,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/run_options.h"
 #include "ftp/nimbrel.h"
 #include "inet/service.h"
 #include "platform/env.h"
@@ -43,9 +45,14 @@ struct RunEnvironment {
   std::string exe_folder;
   // The command-line tail (Env::CommandTail).
   std::string tail;
-  // Makes the service for the session; empty: the session's own FTP client.
+  // Makes the service for the session; empty: the session's own FTP client
+  // (ours, set up for `options`).
   std::function<std::shared_ptr<inet::Service>()> make_service;
+  // The options that came before the tail.
+  RunOptions options;
 };
+
+class OperatorConsole;
 
 class ZorvexRun {
  public:
@@ -90,6 +97,11 @@ class ZorvexRun {
   // Shows a failure and records its exit status.
   void Fail(std::string_view text, int status);
   std::string Now() const;
+  // The service for the session: the environment's, or our FTP client with
+  // the options asked for.
+  std::shared_ptr<inet::Service> MakeService();
+  // A path beside the settings file (or the executable).
+  std::string Beside(std::string_view name) const;
   std::string SettingsPath() const;
   std::string LogPath() const;
   std::string TrustPath() const;
@@ -97,6 +109,10 @@ class ZorvexRun {
   RunEnvironment env_;
   platform::Env* os_;  // env_.env, or the process's own
   int exit_status_ = kExitSuccess;
+  // -v and --progress; shared with the client's callbacks.
+  std::shared_ptr<OperatorConsole> console_;
+  // The last failure the session reported (-v): "" once shown.
+  std::string cause_;
 };
 
 }  // namespace zorvex

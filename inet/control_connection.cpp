@@ -28,6 +28,21 @@ ControlConnection::ControlConnection(platform::Env* env,
 
 ControlConnection::~ControlConnection() = default;
 
+void ControlConnection::Trace(std::string_view line) const {
+  if (options_.trace) options_.trace(line);
+}
+
+void ControlConnection::TraceAddress(std::string_view what,
+                                     const platform::Address& address) const {
+  if (!options_.trace) return;
+  std::string line(what);
+  line += ' ';
+  line += address.Host();
+  line += " port ";
+  line += std::to_string(address.port);
+  Trace(line);
+}
+
 void ControlConnection::Abandon(DWORD error) {
   if (control_) control_->Close();
   if (broken_ == 0) broken_ = error;
@@ -44,6 +59,8 @@ void ControlConnection::Break(DWORD error) {
 DWORD ControlConnection::Send(const std::string& command, int timeout_ms) {
   if (broken_ != 0) return broken_;
   if (!control_) return ERROR_INTERNET_CONNECTION_ABORTED;
+  if (options_.trace)
+    Trace("> " + (command.rfind("PASS ", 0) == 0 ? "PASS ****" : command));
   std::string line = command;
   line.append("\r\n");
   const DWORD e = control_->Write(line.data(), line.size(), timeout_ms);
@@ -66,6 +83,7 @@ DWORD ControlConnection::ReadReply(Reply* reply, int timeout_ms) {
           case ReplyAssembler::Status::kDone:
             *reply = assembler.Take();
             SetLastResponse(static_cast<DWORD>(reply->code), reply->text);
+            if (options_.trace) TraceReply(reply->text);
             return 0;
           case ReplyAssembler::Status::kError:
             Break(ERROR_INTERNET_CONNECTION_ABORTED);
@@ -97,6 +115,15 @@ DWORD ControlConnection::ReadReply(Reply* reply, int timeout_ms) {
   }
 }
 
+void ControlConnection::TraceReply(std::string_view text) const {
+  for (size_t pos = 0; pos <= text.size();) {
+    size_t end = text.find("\r\n", pos);
+    if (end == std::string_view::npos) end = text.size();
+    Trace("< " + std::string(text.substr(pos, end - pos)));
+    pos = end + 2;
+  }
+}
+
 DWORD ControlConnection::Command(const std::string& command, Reply* reply) {
   DWORD e = Send(command, options_.io_timeout_ms);
   if (e != 0) return e;
@@ -120,6 +147,7 @@ DWORD ControlConnection::StartTls() {
   const DWORD e = tls_->Secure(std::move(control_), /*resume=*/false,
                                options_.connect_timeout_ms, &control_);
   if (e != 0) Abandon(e);
+  if (e == 0) Trace("TLS: control connection secured, server verified");
   return e;
 }
 
@@ -134,10 +162,13 @@ DWORD ControlConnection::Open(const std::string& host, uint16_t port) {
     options.trust_file = security_.trust_file;
     if ((e = platform::TlsClient::Create(options, &tls_)) != 0) return e;
   }
+  if (options_.trace)
+    Trace("connecting to " + host + " port " + std::to_string(port));
   e = env_->Connect(host, port, options_.connect_timeout_ms, &control_);
   if (e != 0) return e;
   peer_ = control_->PeerAddress();
   local_ = control_->LocalAddress();
+  TraceAddress("connected to", peer_);
   if (peer_.family == platform::Address::Family::kNone ||
       local_.family == platform::Address::Family::kNone)
     return ERROR_INTERNET_CONNECTION_ABORTED;
@@ -236,10 +267,12 @@ DWORD ControlConnection::PrepareData(
     // names is ignored, so a server cannot aim the client at a third host.
     platform::Address remote = peer_;
     remote.port = port;
+    TraceAddress("data connection (passive) to", remote);
     return env_->ConnectTo(remote, &local_, options_.connect_timeout_ms, data);
   }
   if ((e = env_->Listen(local_, listener)) != 0) return e;
   const platform::Address bound = (*listener)->LocalAddress();
+  TraceAddress("data connection (active) awaited on", bound);
   const bool ipv6 = bound.ipv6();
   Reply r;
   if (!eprt_refused_ || ipv6) {
@@ -271,6 +304,7 @@ DWORD ControlConnection::Transfer(const std::string& command, const Pump& pump,
   if (!passive_) {
     data_error = listener->Accept(options_.io_timeout_ms, peer_, &data);
     listener.reset();
+    if (data_error == 0) TraceAddress("data connection from", data->PeerAddress());
   }
   // The data connection's TLS starts after the command has been answered,
   // as servers expect, and resumes the control connection's session.

@@ -104,6 +104,11 @@ class ControlConnection {
   // Secures the control connection with tls_.
   DWORD StartTls();
   void Break(DWORD error);
+  // The dialogue for options_.trace, when one is set.
+  void Trace(std::string_view line) const;
+  void TraceAddress(std::string_view what,
+                    const platform::Address& address) const;
+  void TraceReply(std::string_view text) const;
   // Closes at once: after a refused or failed TLS start nothing more may go
   // out in clear, QUIT included.
   void Abandon(DWORD error);

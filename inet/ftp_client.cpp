@@ -17,6 +17,7 @@
 #include "inet/data_address.h"
 #include "inet/file_transfer.h"
 #include "inet/local_file.h"
+#include "inet/progress_ticker.h"
 
 namespace inet {
 namespace {
@@ -181,6 +182,10 @@ BOOL FtpClient::FtpPutFileA(HINTERNET hConnect, const char* lpszLocalFile,
     Reply last;
     return c.Transfer("STOR " + *remote,
                       [&](const Reply&, platform::Stream& data) {
+                        uint64_t size = 0;
+                        file->Size(&size);
+                        const ProgressTicker ticker(c.options().progress,
+                                                    *file, size);
                         return SendFileData(data, *file, type,
                                             c.options().io_timeout_ms);
                       },
@@ -219,6 +224,10 @@ BOOL FtpClient::FtpGetFileA(HINTERNET hConnect, const char* lpszRemoteFile,
         [&](const Reply& preliminary, platform::Stream& data) -> DWORD {
           if (type == TransferType::kBinary && !expected)
             expected = ParseAnnouncedSize(preliminary.text);
+          const ProgressTicker ticker(
+              c.options().progress, target.file(),
+              expected ? *expected
+                       : ParseAnnouncedSize(preliminary.text).value_or(0));
           if (DWORD e = ReceiveFileData(data, target.file(), type,
                                         c.options().io_timeout_ms, &received))
             return e;

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/address.h"
 #include "platform/file.h"
@@ -99,10 +100,16 @@ class Env {
   virtual std::string ExecutableFolder() = 0;
   // The separator that joins the executable's folder and a file name.
   virtual char PathSeparator() = 0;
-  // The command-line tail, UTF-8: what follows the program's name, as the
-  // system hands it over (where the system hands over a list of arguments,
-  // the arguments after the program's name joined by single spaces).
-  virtual std::string CommandTail(int argc, char** argv) = 0;
+  // The arguments after the program's name, UTF-8, split as the system
+  // splits them (on Windows by the C runtime's rules for quotes and
+  // backslashes), so that leading options can be told from the tail.
+  virtual std::vector<std::string> CommandArguments(int argc,
+                                                    char** argv) = 0;
+  // The command-line tail, UTF-8: what follows the program's name and its
+  // first `skip` arguments, as the system hands it over (where the system
+  // hands over a list of arguments, the remaining ones joined by single
+  // spaces).
+  virtual std::string CommandTail(int argc, char** argv, size_t skip) = 0;
   // The local time of day in the user's time format with seconds, UTF-8.
   virtual std::string TimeOfDay() = 0;
 };
@@ -163,8 +170,11 @@ class EnvWrapper : public Env {
     return target_->ExecutableFolder();
   }
   char PathSeparator() override { return target_->PathSeparator(); }
-  std::string CommandTail(int argc, char** argv) override {
-    return target_->CommandTail(argc, argv);
+  std::vector<std::string> CommandArguments(int argc, char** argv) override {
+    return target_->CommandArguments(argc, argv);
+  }
+  std::string CommandTail(int argc, char** argv, size_t skip) override {
+    return target_->CommandTail(argc, argv, skip);
   }
   std::string TimeOfDay() override { return target_->TimeOfDay(); }
 

@@ -31,6 +31,8 @@ class File {
   virtual uint32_t Seek(uint64_t offset) = 0;
   // Cuts the file to its current offset (a download that starts over).
   virtual uint32_t Truncate() = 0;
+  // The file's size in bytes.
+  virtual uint32_t Size(uint64_t* size) const = 0;
 
   // The platform's own handle (a descriptor or a HANDLE's value), which lets
   // the same platform's sockets move the bytes without copying them; -1 for

@@ -237,10 +237,16 @@ class PosixEnv : public Env {
 
   char PathSeparator() override { return '/'; }
 
-  std::string CommandTail(int argc, char** argv) override {
+  std::vector<std::string> CommandArguments(int argc, char** argv) override {
+    std::vector<std::string> arguments;
+    for (int i = 1; i < argc; ++i) arguments.push_back(FromAnsi(argv[i]));
+    return arguments;
+  }
+
+  std::string CommandTail(int argc, char** argv, size_t skip) override {
     std::string tail;
-    for (int i = 1; i < argc; ++i) {
-      if (i > 1) tail += ' ';
+    for (size_t i = 1 + skip; i < static_cast<size_t>(argc); ++i) {
+      if (i > 1 + skip) tail += ' ';
       tail += argv[i];
     }
     return FromAnsi(tail);

@@ -1,5 +1,6 @@
 #include "platform/posix/posix_file.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -115,6 +116,15 @@ uint32_t PosixFile::Seek(uint64_t offset) {
   return ::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) < 0
              ? FileErrno(errno, ERROR_READ_FAULT)
              : 0;
+}
+
+uint32_t PosixFile::Size(uint64_t* size) const {
+  *size = 0;
+  if (fd_ < 0) return ERROR_INVALID_HANDLE;
+  struct stat st {};
+  if (::fstat(fd_, &st) != 0) return FileErrno(errno, ERROR_READ_FAULT);
+  *size = static_cast<uint64_t>(st.st_size);
+  return 0;
 }
 
 uint32_t PosixFile::Truncate() {

@@ -35,6 +35,7 @@ class PosixFile : public File {
   uint32_t Position(uint64_t* offset) const override;
   uint32_t Seek(uint64_t offset) override;
   uint32_t Truncate() override;
+  uint32_t Size(uint64_t* size) const override;
   intptr_t NativeHandle() const override { return fd_; }
 
  private:

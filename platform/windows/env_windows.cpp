@@ -342,9 +342,20 @@ class WindowsEnv : public Env {
 
   // The command line as the system hands it over, whatever the C runtime
   // made of it in argv.
-  std::string CommandTail(int, char**) override {
+  std::vector<std::string> CommandArguments(int, char**) override {
+    std::vector<std::string> arguments;
     const wchar_t* line = ::GetCommandLineW();
-    return line == nullptr ? std::string() : WideToUtf8(CommandLineTail(line));
+    if (line == nullptr) return arguments;
+    for (const std::wstring& argument : SplitArguments(CommandLineTail(line)))
+      arguments.push_back(WideToUtf8(argument));
+    return arguments;
+  }
+
+  std::string CommandTail(int, char**, size_t skip) override {
+    const wchar_t* line = ::GetCommandLineW();
+    return line == nullptr
+               ? std::string()
+               : WideToUtf8(SkipArguments(CommandLineTail(line), skip));
   }
 
   // The user's long time format, which shows seconds unless the user chose

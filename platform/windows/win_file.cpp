@@ -141,6 +141,16 @@ uint32_t WinFile::Seek(uint64_t offset) {
              : FileError(::GetLastError(), ERROR_READ_FAULT);
 }
 
+uint32_t WinFile::Size(uint64_t* size) const {
+  *size = 0;
+  if (handle_ == INVALID_HANDLE_VALUE) return ERROR_INVALID_HANDLE;
+  LARGE_INTEGER n{};
+  if (!::GetFileSizeEx(AsHandle(handle_), &n))
+    return FileError(::GetLastError(), ERROR_READ_FAULT);
+  *size = static_cast<uint64_t>(n.QuadPart);
+  return 0;
+}
+
 uint32_t WinFile::Truncate() {
   if (handle_ == INVALID_HANDLE_VALUE) return ERROR_INVALID_HANDLE;
   return ::SetEndOfFile(AsHandle(handle_))

@@ -53,4 +53,70 @@ std::wstring_view CommandLineTail(std::wstring_view line) {
   return line.substr(i);
 }
 
+namespace {
+
+bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t'; }
+
+// Reads one argument of `tail` from `*i` (at its first character) into
+// *out (when not null), leaving *i after it.
+void ReadArgument(std::wstring_view tail, size_t* i, std::wstring* out) {
+  bool quoted = false;
+  size_t at = *i;
+  while (at < tail.size() && (quoted || !IsBlank(tail[at]))) {
+    if (tail[at] == L'\\') {
+      size_t slashes = 0;
+      while (at < tail.size() && tail[at] == L'\\') ++slashes, ++at;
+      if (at < tail.size() && tail[at] == L'"') {
+        if (out) out->append(slashes / 2, L'\\');
+        if (slashes % 2 == 1) {
+          if (out) out->push_back(L'"');
+          ++at;
+        }
+      } else if (out) {
+        out->append(slashes, L'\\');
+      }
+      continue;
+    }
+    if (tail[at] == L'"') {
+      if (quoted && at + 1 < tail.size() && tail[at + 1] == L'"') {
+        if (out) out->push_back(L'"');
+        at += 2;
+        continue;
+      }
+      quoted = !quoted;
+      ++at;
+      continue;
+    }
+    if (out) out->push_back(tail[at]);
+    ++at;
+  }
+  *i = at;
+}
+
+size_t SkipBlanks(std::wstring_view tail, size_t i) {
+  while (i < tail.size() && IsBlank(tail[i])) ++i;
+  return i;
+}
+
+}  // namespace
+
+std::vector<std::wstring> SplitArguments(std::wstring_view tail) {
+  std::vector<std::wstring> arguments;
+  for (size_t i = SkipBlanks(tail, 0); i < tail.size(); i = SkipBlanks(tail, i)) {
+    std::wstring argument;
+    ReadArgument(tail, &i, &argument);
+    arguments.push_back(std::move(argument));
+  }
+  return arguments;
+}
+
+std::wstring_view SkipArguments(std::wstring_view tail, size_t count) {
+  size_t i = SkipBlanks(tail, 0);
+  for (size_t n = 0; n < count && i < tail.size(); ++n) {
+    ReadArgument(tail, &i, nullptr);
+    i = SkipBlanks(tail, i);
+  }
+  return count == 0 ? tail : tail.substr(i);
+}
+
 }  // namespace platform

@@ -7,6 +7,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace platform {
 
@@ -23,6 +24,15 @@ std::wstring Utf8ToWide(std::string_view utf8);
 // the program's name (a name in quotes runs to its closing quote, any other
 // to the first space or tab) and the spaces and tabs after it.
 std::wstring_view CommandLineTail(std::wstring_view command_line);
+
+// The arguments of a command-line tail, split by the C runtime's rules:
+// spaces and tabs outside quotes separate them; 2n backslashes before a quote
+// give n backslashes and the quote opens or closes a quoted part, 2n+1 give n
+// and a literal quote; "" inside a quoted part is a literal quote.
+std::vector<std::wstring> SplitArguments(std::wstring_view tail);
+// The tail after its first `count` arguments (split as above) and the spaces
+// and tabs that follow them, as it stands in the command line.
+std::wstring_view SkipArguments(std::wstring_view tail, size_t count);
 
 }  // namespace platform
 

@@ -121,8 +121,15 @@ TEST(EnvTest, FactsOfTheProcess) {
   char a[] = "/p";
   char b[] = "a b,c";
   char* argv[] = {name, a, b, nullptr};
-  EXPECT_EQ(os()->CommandTail(3, argv), "/p a b,c");
-  EXPECT_EQ(os()->CommandTail(1, argv), "");
+  EXPECT_EQ(os()->CommandTail(3, argv, 0), "/p a b,c");
+  EXPECT_EQ(os()->CommandTail(1, argv, 0), "");
+  // Leading options are taken off by their number of arguments; what is left
+  // is the tail.
+  EXPECT_EQ(os()->CommandTail(3, argv, 1), "a b,c");
+  EXPECT_EQ(os()->CommandTail(3, argv, 2), "");
+  EXPECT_EQ(os()->CommandTail(3, argv, 5), "");
+  EXPECT_EQ(os()->CommandArguments(3, argv),
+            (std::vector<std::string>{"/p", "a b,c"}));
 }
 
 }  // namespace

@@ -45,6 +45,7 @@ class FaultFile : public platform::File {
     return file_->Seek(offset);
   }
   uint32_t Truncate() override { return file_->Truncate(); }
+  uint32_t Size(uint64_t* size) const override { return file_->Size(size); }
 
  private:
   std::unique_ptr<platform::File> file_;

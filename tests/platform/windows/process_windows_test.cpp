@@ -49,8 +49,23 @@ TEST(CommandLineTest, TheTailIsTheRawTextAfterTheProgramsName) {
   char a[] = "/p";
   char b[] = "a b,c";
   char* argv[] = {name, a, b, nullptr};
-  EXPECT_EQ(os()->CommandTail(3, argv),
+  EXPECT_EQ(os()->CommandTail(3, argv, 0),
             WideToUtf8(CommandLineTail(GetCommandLineW())));
+}
+
+// Options before the tail are split by the C runtime's rules; the tail after
+// them stays as typed.
+TEST(ProcessTest, LeadingArgumentsAreSplitAsTheRuntimeDoes) {
+  using Args = std::vector<std::wstring>;
+  EXPECT_EQ(SplitArguments(L"-c \"C:\\My Jobs\\zorvex\" /p a b,c"),
+            (Args{L"-c", L"C:\\My Jobs\\zorvex", L"/p", L"a", L"b,c"}));
+  EXPECT_EQ(SplitArguments(L"a\\\\\"b c\" d\\\"e \"f\"\"g\""),
+            (Args{L"a\\b c", L"d\"e", L"f\"g"}));
+  EXPECT_EQ(SplitArguments(L"  \t "), Args{});
+  EXPECT_EQ(std::wstring(SkipArguments(L"-c \"C:\\My Jobs\\z\"  /p  a , b ", 2)),
+            L"/p  a , b ");
+  EXPECT_EQ(std::wstring(SkipArguments(L" /p a,b", 0)), L" /p a,b");
+  EXPECT_EQ(std::wstring(SkipArguments(L"-v", 3)), L"");
 }
 
 TEST(ProcessTest, ExecutableFolderIsTheModulesOwn) {
