@@ -34,10 +34,18 @@ bool ParseCount(std::string_view text, int* out) {
 ParsedOptions ParseRunOptions(const std::vector<std::string>& arguments) {
   ParsedOptions parsed;
   RunOptions& o = parsed.options;
+  // --help and --version are the whole command line, or part of the tail.
+  if (arguments.size() == 1) {
+    o.help = arguments[0] == "--help";
+    o.version = arguments[0] == "--version";
+    if (o.help || o.version) return parsed;
+  }
   size_t& i = parsed.consumed;
   while (i < arguments.size()) {
     const std::string_view argument = arguments[i];
-    if (argument.empty() || argument[0] != '-') break;
+    if (argument.empty() || argument[0] != '-' || argument == "--help" ||
+        argument == "--version")
+      break;
     ++i;
     if (argument == "--") break;
     bool has_inline = false;
@@ -56,13 +64,7 @@ ParsedOptions ParseRunOptions(const std::vector<std::string>& arguments) {
       }
       value = arguments[i++];
     }
-    if (name == "--help") {
-      o.help = true;
-      return parsed;
-    } else if (name == "--version") {
-      o.version = true;
-      return parsed;
-    } else if (name == "-v" || name == "--verbose") {
+    if (name == "-v" || name == "--verbose") {
       o.verbose = true;
     } else if (name == "--progress") {
       o.progress = true;

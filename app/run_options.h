@@ -32,8 +32,10 @@ struct ParsedOptions {
 
 // Reads the options at the start of `arguments` (the command line's
 // arguments after the program's name). Stops at the first argument that is
-// not an option, after "--", and after --help or --version. An unknown
-// option, a missing value or a count out of range sets `error`.
+// not an option, and after "--". --help and --version count only as the one
+// argument of the command line; elsewhere they start the tail, as they
+// always have. An unknown option, a missing value or a count out of range
+// sets `error`.
 ParsedOptions ParseRunOptions(const std::vector<std::string>& arguments);
 
 }  // namespace zorvex

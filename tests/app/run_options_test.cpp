@@ -40,11 +40,14 @@ TEST(RunOptionsTest, OptionsEndAtTheTail) {
   EXPECT_EQ(p.options.settings, "my job/zorvex");
   EXPECT_EQ(p.options.retries, 0);
 
-  // --help and --version end the options wherever they stand.
-  p = ParseRunOptions({"-v", "--help", "--bogus"});
-  EXPECT_TRUE(p.options.help);
-  EXPECT_EQ(p.error, "");
+  // --help and --version are the whole command line, or the tail's start.
+  EXPECT_TRUE(ParseRunOptions({"--help"}).options.help);
   EXPECT_TRUE(ParseRunOptions({"--version"}).options.version);
+  p = ParseRunOptions({"-v", "--help", "--bogus"});
+  EXPECT_FALSE(p.options.help);
+  EXPECT_EQ(p.error, "");
+  EXPECT_EQ(p.consumed, 1u);
+  EXPECT_EQ(ParseRunOptions({"--help", "x"}).consumed, 0u);
   EXPECT_EQ(ParseRunOptions({}).consumed, 0u);
 }
 
