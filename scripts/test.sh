@@ -70,13 +70,25 @@ install_packages() {
 # system FTP daemon (Debian's vsftpd package may start one on install) holds
 # that port on every address; stop it. Test servers are never touched: they
 # always run with a configuration file under /tmp.
+# The init script's own pid file, naming a live vsftpd that is no test
+# server. (The script's "status" asks pidof, which finds any vsftpd, the test
+# servers of a concurrent run included, so it cannot tell.)
+init_script_vsftpd_running() {
+  local pidfile=/var/run/vsftpd/vsftpd.pid pid
+  [[ -r "$pidfile" ]] || return 1
+  pid="$(tr -dc '0-9' <"$pidfile")"
+  [[ -n "$pid" && "$(readlink "/proc/$pid/exe" 2>/dev/null)" == */vsftpd ]] ||
+    return 1
+  ! tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null | grep -q ' /tmp/'
+}
+
 free_ftp_port() {
-  if command -v systemctl >/dev/null 2>&1 &&
+  # systemd's view counts only where systemd runs the machine.
+  if [[ -d /run/systemd/system ]] && command -v systemctl >/dev/null 2>&1 &&
      systemctl is-active --quiet vsftpd 2>/dev/null; then
     step "stopping the system vsftpd service"
     systemctl stop vsftpd || true
-  elif [[ -x /etc/init.d/vsftpd ]] &&
-       /etc/init.d/vsftpd status >/dev/null 2>&1; then
+  elif [[ -x /etc/init.d/vsftpd ]] && init_script_vsftpd_running; then
     step "stopping the system vsftpd service"
     /etc/init.d/vsftpd stop >/dev/null 2>&1 || true
   fi
