@@ -46,7 +46,7 @@ packages=(
   cmake make g++ clang libclang-rt-14-dev libssl-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   python3 python3-pyftpdlib python3-openssl vsftpd openssl tcpdump
-  iproute2 procps
+  iproute2 procps dpkg-dev file
 )
 
 install_packages() {
@@ -169,11 +169,20 @@ windows_stage() {
   ZORVEX_JOBS="$jobs" bash "$root/scripts/windows.sh"
 }
 
+# The Debian package: built, checked, installed and tried (CI, or
+# ZORVEX_PACKAGE=1): see scripts/package.sh.
+package_stage() {
+  [[ "$ci" == true || "${ZORVEX_PACKAGE:-0}" == 1 ]] || return 0
+  step "Debian package: build, dpkg -i, one transfer (build-deb)"
+  ZORVEX_JOBS="$jobs" ZORVEX_WERROR="$werror" bash "$root/scripts/package.sh"
+}
+
 install_packages
 free_ftp_port
 if [[ "$full" == 1 ]]; then
   sanitizer_stage
   fuzz_stage
 fi
+package_stage
 main_stage
 windows_stage
