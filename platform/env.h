@@ -88,12 +88,18 @@ class Env {
   // a peer that closes a connection reported as an error, never as a signal
   // that ends the program; and the user's interruption caught (below).
   virtual void PrepareProcess() = 0;
-  // True once the user has asked the run to stop (Ctrl+C; on POSIX systems
-  // SIGINT, SIGTERM or SIGHUP; on Windows also Ctrl+Break and the console
-  // closing), after PrepareProcess. From then on every wait of the
-  // platform's sockets ends at once with ERROR_CANCELLED, so that the run
-  // fails through its ordinary path. A second interruption ends the process.
-  virtual bool Interrupted() = 0;
+  // 0 until the user asks the run to stop, after PrepareProcess; then the
+  // number of the signal that asked: on POSIX systems SIGINT (2), SIGTERM
+  // (15) or SIGHUP (1); on Windows 2 for Ctrl+C, 21 (SIGBREAK) for
+  // Ctrl+Break and 1 for the console closing, logoff or shutdown. From then
+  // on every wait of the platform's sockets ends at once with
+  // ERROR_CANCELLED, so that the run fails through its ordinary path. A
+  // second interruption ends the process.
+  virtual int Interrupted() = 0;
+  // While `allow` is set, the calling thread's socket waits run to their own
+  // timeouts even after an interruption, so that a connection can still be
+  // closed politely (a QUIT with a short timeout).
+  virtual void AllowClosingWaits(bool allow) = 0;
   // The folder of the running executable (links resolved), UTF-8, without a
   // final separator except for a root; "." when it cannot be found.
   virtual std::string ExecutableFolder() = 0;
@@ -158,7 +164,10 @@ class EnvWrapper : public Env {
     return target_->Lookup(path, folders_count);
   }
   void PrepareProcess() override { target_->PrepareProcess(); }
-  bool Interrupted() override { return target_->Interrupted(); }
+  int Interrupted() override { return target_->Interrupted(); }
+  void AllowClosingWaits(bool allow) override {
+    target_->AllowClosingWaits(allow);
+  }
   std::string ExecutableFolder() override {
     return target_->ExecutableFolder();
   }

@@ -222,7 +222,10 @@ class PosixEnv : public Env {
     CatchInterrupts();
   }
 
-  bool Interrupted() override { return platform::Interrupted(); }
+  int Interrupted() override { return platform::InterruptSignal(); }
+  void AllowClosingWaits(bool allow) override {
+    platform::AllowClosingWaits(allow);
+  }
 
   std::string ExecutableFolder() override {
     char* resolved = ::realpath("/proc/self/exe", nullptr);

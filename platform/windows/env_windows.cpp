@@ -307,7 +307,10 @@ class WindowsEnv : public Env {
     CatchInterrupts();
   }
 
-  bool Interrupted() override { return platform::Interrupted(); }
+  int Interrupted() override { return platform::InterruptSignal(); }
+  void AllowClosingWaits(bool allow) override {
+    platform::AllowClosingWaits(allow);
+  }
 
   // The path under which the system loaded the executable. Links are not
   // resolved further: that would turn a mapped drive's letter into the
