@@ -149,6 +149,9 @@ uint32_t CreateNamedTemporary(const std::string& target,
 uint32_t CreateUnnamedTemporary(const std::string& target,
                                 std::unique_ptr<File>* out) {
 #ifdef O_TMPFILE
+  // Naming the file later takes /proc (or a capability an ordinary user
+  // lacks): without /proc the file is a named one from the start.
+  if (::access("/proc/self/fd", X_OK) != 0) return ERROR_NOT_SUPPORTED;
   const int fd = ::open(ParentOf(target).c_str(),
                         O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
   if (fd < 0) {
