@@ -9,6 +9,7 @@
 #include "app/host_port.h"
 #include "app/local_lookup.h"
 #include "app/run_error.h"
+#include "app/run_log.h"
 #include "app/settings_reader.h"
 #include "app/text_functions.h"
 #include "app/message_box.h"
@@ -246,18 +247,14 @@ void ZorvexRun::Run(std::string& szLog) {
 }
 
 void ZorvexRun::Tail(const std::string& szLog) {
-  std::unique_ptr<platform::File> log;
-  if (uint32_t e = os_->OpenForWriting(platform::ToAnsi(LogPath()), &log)) {
-    const RunError error = ErrorFromSystem(e, FileOp::kOpenOutput);
+  try {
+    WriteRunLog(os_, platform::ToAnsi(LogPath()),
+                platform::ToAnsi(szLog) + "\r\n");
+  } catch (const RunError& error) {
     cause_ = "the run log " + LogPath() + " cannot be written: " +
-             error.description() + " (error " + std::to_string(e) + ")";
-    throw error;
+             error.description();
+    throw;
   }
-  const std::string line = platform::ToAnsi(szLog) + "\r\n";
-  const uint32_t written = log->Write(line.data(), line.size());
-  const uint32_t closed = log->Close();
-  if (written != 0) throw ErrorFromSystem(written, FileOp::kWrite);
-  if (closed != 0) throw ErrorFromSystem(closed, FileOp::kClose);
   if (clsFtp) clsFtp->CloseSession();
   clsFtp.reset();
 }

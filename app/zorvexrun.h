@@ -34,7 +34,7 @@ enum ExitStatus : int {
   kExitLocalPath = 4,     // local file or local folder not found
   kExitConnection = 5,    // no connection (unreachable, login refused)
   kExitTransfer = 6,      // the upload or the download failed
-  kExitInterrupted = 130, // the user interrupted the run (Ctrl+C, SIGTERM)
+  kExitSignalBase = 128,  // the user interrupted the run: 128 + the signal
 };
 
 // What the run takes from the process. Strings are UTF-8.
@@ -63,10 +63,12 @@ class ZorvexRun {
 
   // Performs the run; always ends with Form_Unload. Never throws.
   void Form_Load();
-  // The status the process ends with: 130 when the user interrupted the
-  // run, else that of the first failure, else 0.
+  // The status the process ends with: 128 + the signal's number when the
+  // user interrupted the run (130 for SIGINT or Ctrl+C, 143 for SIGTERM, 129
+  // for SIGHUP), else that of the first failure, else 0.
   int exit_status() const {
-    return os_->Interrupted() ? kExitInterrupted : exit_status_;
+    const int signal = os_->Interrupted();
+    return signal != 0 ? kExitSignalBase + signal : exit_status_;
   }
 
   // Split szCmd into szInFile / szOutFolder (and szGetDir for a download).

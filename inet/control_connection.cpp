@@ -1,5 +1,6 @@
 #include "inet/control_connection.h"
 
+#include <algorithm>
 #include <cctype>
 #include <optional>
 #include <utility>
@@ -15,6 +16,8 @@ namespace {
 // Preliminary (1xx) replies tolerated before the reply that ends a command.
 constexpr int kMaxPreliminary = 16;
 constexpr size_t kReadChunk = 4096;
+// The bound of QUIT and its reply after the user's interruption.
+constexpr int kQuitWhenInterruptedMs = 500;
 
 }  // namespace
 
@@ -49,6 +52,12 @@ void ControlConnection::Abandon(DWORD error) {
 }
 
 void ControlConnection::Break(DWORD error) {
+  // A wait the user interrupted leaves the connection open for Quit's
+  // goodbye; everything else fails at once.
+  if (error == ERROR_CANCELLED) {
+    if (broken_ == 0) broken_ = ERROR_CANCELLED;
+    return;
+  }
   if (broken_ == 0)
     broken_ = error == ERROR_INTERNET_CONNECTION_RESET
                   ? ERROR_INTERNET_CONNECTION_RESET
@@ -214,13 +223,22 @@ DWORD ControlConnection::Login(const std::string& user,
 }
 
 void ControlConnection::Quit(bool keep_last_response) {
-  if (broken_ == 0 && control_) {
+  if ((broken_ == 0 || broken_ == ERROR_CANCELLED) && control_) {
+    // After the user's interruption the goodbye is still said, briefly: a
+    // stalled server must not hold a run that is asked to stop.
+    const bool interrupted = env_->Interrupted() != 0;
+    const int timeout_ms =
+        interrupted ? std::min(options_.quit_timeout_ms, kQuitWhenInterruptedMs)
+                    : options_.quit_timeout_ms;
+    if (interrupted) env_->AllowClosingWaits(true);
+    broken_ = 0;
     const LastResponse saved = ThreadLastResponse();
     Reply r;
-    if (Send("QUIT", options_.quit_timeout_ms) == 0 &&
-        ReadReply(&r, options_.quit_timeout_ms) == 0 && tls_)
-      control_->Shutdown(options_.quit_timeout_ms);  // close_notify
+    if (Send("QUIT", timeout_ms) == 0 && ReadReply(&r, timeout_ms) == 0 &&
+        tls_)
+      control_->Shutdown(timeout_ms);  // close_notify
     if (keep_last_response) SetLastResponse(saved.code, saved.text);
+    if (interrupted) env_->AllowClosingWaits(false);
   }
   if (control_) control_->Close();
   broken_ = ERROR_INVALID_HANDLE;

@@ -8,6 +8,8 @@
 // last response. After a timeout, a lost connection or a reply that does not
 // parse, the connection is closed on our side and every later operation
 // fails at once with broken() (12030, or 12031 when the peer reset it).
+// A wait the user interrupted (1223) leaves the connection open but fails
+// every later operation with 1223, except Quit.
 //
 // Not thread-safe by itself: the caller holds `mu` for each operation.
 #ifndef ZORVEX_INET_CONTROL_CONNECTION_H_
@@ -80,7 +82,8 @@ class ControlConnection {
   // its FEAT reply; FEAT is sent once per connection.
   bool HasFeature(std::string_view feature);
 
-  // Logs out (QUIT, waiting briefly for 221) and closes. With
+  // Logs out (QUIT, waiting briefly for 221; after the user's interruption
+  // at most half a second for each step) and closes. With
   // `keep_last_response` the thread's last response stays what it was (the
   // reply that refused a login, say).
   void Quit(bool keep_last_response = false);

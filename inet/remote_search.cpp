@@ -32,7 +32,8 @@ DWORD ProbeDirectory(ControlConnection& conn, const std::string& path) {
 }
 
 // The entries `path` names when it holds no wildcard: a directory's entries,
-// or a file's own entry found in its parent.
+// or a file's own entry found in its parent; none when its parent is a
+// folder without it.
 DWORD FindPath(ControlConnection& conn, const std::string& path,
                const std::string& parent, const std::string& base,
                EntryList* entries) {
@@ -50,14 +51,27 @@ DWORD FindPath(ControlConnection& conn, const std::string& path,
   // its only entry), or nothing at all: look for it in its parent.
   const Reply refusal = last;
   EntryList in_parent;
+  bool parent_listed = false;
   const DWORD pe = ListDirectory(
-      conn, parent, [&](const ListEntry& entry) { return entry.name == base; },
+      conn, parent,
+      [&](const ListEntry& entry) {
+        parent_listed = true;
+        return entry.name == base;
+      },
       &in_parent, &last);
   if (pe != 0 && pe != ERROR_INTERNET_EXTENDED_ERROR) return pe;
   const bool found = pe == 0 && !in_parent.empty();
   if (found && !in_parent[0].is_directory) {
     *entries = EntryList();
     entries->Add(in_parent[0]);
+    return 0;
+  }
+  // Nothing of that name in a folder that exists: a search that matches
+  // nothing, as a pattern that matches nothing is. An empty listing may
+  // stand for a missing folder, which changing into it tells apart.
+  if (!found && pe == 0 && (e != 0 || entries->empty()) &&
+      (parent_listed || parent.empty() || ProbeDirectory(conn, parent) == 0)) {
+    *entries = EntryList();
     return 0;
   }
   if (e != 0) {

@@ -25,6 +25,12 @@ namespace platform {
 struct FileStatus {
   bool exists = false;
   bool is_directory = false;
+  bool is_link = false;     // a symbolic link
+  bool is_regular = false;  // an ordinary file (not a pipe, device, ...)
+  uint64_t links = 0;       // the names the file has (hard links)
+  // Owned by a user or a group that a file this process creates could not
+  // be given (never for root, never on Windows).
+  bool foreign_owner = false;
 };
 
 class Env {
@@ -60,12 +66,31 @@ class Env {
                                   std::unique_ptr<File>* out) = 0;
   // Creates a new, empty file with a name of its own in the folder of
   // `target` and stores its path in *path. It gets the permissions that
-  // `target` has when that is a regular file, else those of a new file (on
-  // Windows always those of a new file: the folder's inherited access
-  // rules). 3 when the folder does not exist.
+  // `target` has when that is a regular file (and its owner and group, where
+  // the process may give them), else those of a new file (on Windows always
+  // those of a new file: the folder's inherited access rules). It may be
+  // read back. 3 when the folder does not exist.
   virtual uint32_t CreateTemporary(const std::string& target,
                                    std::unique_ptr<File>* out,
                                    std::string* path) = 0;
+  // Creates a file without a name in the folder of `target`, with the
+  // permissions (and, where the system allows, the owner) that CreateTemporary
+  // would give it, so that a process that dies leaves nothing behind.
+  // 50 where the system or the folder's file system has no such files;
+  // 3 when the folder does not exist.
+  virtual uint32_t CreateUnnamed(const std::string& target,
+                                 std::unique_ptr<File>* out) = 0;
+  // Gives `file`, made by CreateUnnamed and still open, a name of its own in
+  // the folder of `target`, as CreateTemporary would, and stores it in *path.
+  virtual uint32_t NameUnnamed(File& file, const std::string& target,
+                               std::string* path) = 0;
+  // The path that a symbolic link finally names, through a chain of links
+  // (relative links taken from the link's folder); `path` itself when it is
+  // not a link, or when the chain does not end.
+  virtual std::string FollowLinks(const std::string& path) = 0;
+  // True when a plain write to the existing `path` would be allowed (its
+  // permissions, its read-only attribute, a read-only file system).
+  virtual bool MayWrite(const std::string& path) = 0;
   // Moves `from` to `to` in one step, replacing a file at `to`.
   virtual uint32_t Replace(const std::string& from, const std::string& to) = 0;
   // Moves `from` to `to` in one step unless `to` exists (80): a file that
@@ -89,12 +114,18 @@ class Env {
   // a peer that closes a connection reported as an error, never as a signal
   // that ends the program; and the user's interruption caught (below).
   virtual void PrepareProcess() = 0;
-  // True once the user has asked the run to stop (Ctrl+C; on POSIX systems
-  // SIGINT, SIGTERM or SIGHUP; on Windows also Ctrl+Break and the console
-  // closing), after PrepareProcess. From then on every wait of the
-  // platform's sockets ends at once with ERROR_CANCELLED, so that the run
-  // fails through its ordinary path. A second interruption ends the process.
-  virtual bool Interrupted() = 0;
+  // 0 until the user asks the run to stop, after PrepareProcess; then the
+  // number of the signal that asked: on POSIX systems SIGINT (2), SIGTERM
+  // (15) or SIGHUP (1); on Windows 2 for Ctrl+C, 21 (SIGBREAK) for
+  // Ctrl+Break and 1 for the console closing, logoff or shutdown. From then
+  // on every wait of the platform's sockets ends at once with
+  // ERROR_CANCELLED, so that the run fails through its ordinary path. A
+  // second interruption ends the process.
+  virtual int Interrupted() = 0;
+  // While `allow` is set, the calling thread's socket waits run to their own
+  // timeouts even after an interruption, so that a connection can still be
+  // closed politely (a QUIT with a short timeout).
+  virtual void AllowClosingWaits(bool allow) = 0;
   // The folder of the running executable (links resolved), UTF-8, without a
   // final separator except for a root; "." when it cannot be found.
   virtual std::string ExecutableFolder() = 0;
@@ -148,6 +179,20 @@ class EnvWrapper : public Env {
                            std::string* path) override {
     return target_->CreateTemporary(target, out, path);
   }
+  uint32_t CreateUnnamed(const std::string& target,
+                         std::unique_ptr<File>* out) override {
+    return target_->CreateUnnamed(target, out);
+  }
+  uint32_t NameUnnamed(File& file, const std::string& target,
+                       std::string* path) override {
+    return target_->NameUnnamed(file, target, path);
+  }
+  std::string FollowLinks(const std::string& path) override {
+    return target_->FollowLinks(path);
+  }
+  bool MayWrite(const std::string& path) override {
+    return target_->MayWrite(path);
+  }
   uint32_t Replace(const std::string& from, const std::string& to) override {
     return target_->Replace(from, to);
   }
@@ -165,7 +210,10 @@ class EnvWrapper : public Env {
     return target_->Lookup(path, folders_count);
   }
   void PrepareProcess() override { target_->PrepareProcess(); }
-  bool Interrupted() override { return target_->Interrupted(); }
+  int Interrupted() override { return target_->Interrupted(); }
+  void AllowClosingWaits(bool allow) override {
+    target_->AllowClosingWaits(allow);
+  }
   std::string ExecutableFolder() override {
     return target_->ExecutableFolder();
   }

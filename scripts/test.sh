@@ -46,7 +46,7 @@ packages=(
   cmake make g++ clang libclang-rt-14-dev libssl-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   python3 python3-pyftpdlib python3-openssl vsftpd openssl tcpdump
-  iproute2 procps
+  iproute2 procps dpkg-dev file
 )
 
 install_packages() {
@@ -70,13 +70,25 @@ install_packages() {
 # system FTP daemon (Debian's vsftpd package may start one on install) holds
 # that port on every address; stop it. Test servers are never touched: they
 # always run with a configuration file under /tmp.
+# The init script's own pid file, naming a live vsftpd that is no test
+# server. (The script's "status" asks pidof, which finds any vsftpd, the test
+# servers of a concurrent run included, so it cannot tell.)
+init_script_vsftpd_running() {
+  local pidfile=/var/run/vsftpd/vsftpd.pid pid
+  [[ -r "$pidfile" ]] || return 1
+  pid="$(tr -dc '0-9' <"$pidfile")"
+  [[ -n "$pid" && "$(readlink "/proc/$pid/exe" 2>/dev/null)" == */vsftpd ]] ||
+    return 1
+  ! tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null | grep -q ' /tmp/'
+}
+
 free_ftp_port() {
-  if command -v systemctl >/dev/null 2>&1 &&
+  # systemd's view counts only where systemd runs the machine.
+  if [[ -d /run/systemd/system ]] && command -v systemctl >/dev/null 2>&1 &&
      systemctl is-active --quiet vsftpd 2>/dev/null; then
     step "stopping the system vsftpd service"
     systemctl stop vsftpd || true
-  elif [[ -x /etc/init.d/vsftpd ]] &&
-       /etc/init.d/vsftpd status >/dev/null 2>&1; then
+  elif [[ -x /etc/init.d/vsftpd ]] && init_script_vsftpd_running; then
     step "stopping the system vsftpd service"
     /etc/init.d/vsftpd stop >/dev/null 2>&1 || true
   fi
@@ -157,11 +169,20 @@ windows_stage() {
   ZORVEX_JOBS="$jobs" bash "$root/scripts/windows.sh"
 }
 
+# The Debian package: built, checked, installed and tried (CI, or
+# ZORVEX_PACKAGE=1): see scripts/package.sh.
+package_stage() {
+  [[ "$ci" == true || "${ZORVEX_PACKAGE:-0}" == 1 ]] || return 0
+  step "Debian package: build, dpkg -i, one transfer (build-deb)"
+  ZORVEX_JOBS="$jobs" ZORVEX_WERROR="$werror" bash "$root/scripts/package.sh"
+}
+
 install_packages
 free_ftp_port
 if [[ "$full" == 1 ]]; then
   sanitizer_stage
   fuzz_stage
 fi
+package_stage
 main_stage
 windows_stage

@@ -19,45 +19,16 @@
 #include "platform/errors.h"
 #include "platform/locale.h"
 #include "platform/posix/interrupt_posix.h"
+#include "platform/posix/local_target_posix.h"
 #include "platform/posix/posix_file.h"
 #include "platform/posix/tcp_posix.h"
 
 namespace platform {
 namespace {
 
-// The folder part of a path: "." when it has no slash, "/" for "/name".
-std::string ParentOf(const std::string& path) {
-  const size_t slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
 bool IsDirectory(const std::string& path) {
   struct stat st;
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-// The process umask, read without changing it where the system allows.
-mode_t CurrentUmask() {
-  if (FILE* f = std::fopen("/proc/self/status", "re")) {
-    char line[256];
-    unsigned mask = 0;
-    bool found = false;
-    while (std::fgets(line, sizeof line, f) != nullptr) {
-      if (std::sscanf(line, "Umask: %o", &mask) == 1) {
-        found = true;
-        break;
-      }
-    }
-    std::fclose(f);
-    if (found) return static_cast<mode_t>(mask);
-  }
-  static std::mutex mu;
-  std::lock_guard<std::mutex> lock(mu);
-  const mode_t mask = ::umask(022);
-  ::umask(mask);
-  return mask;
 }
 
 // An ordinary file, or a folder when folders count; links are followed.
@@ -84,13 +55,7 @@ class PosixEnv : public Env {
   }
 
   FileStatus Status(const std::string& path) override {
-    struct stat st;
-    FileStatus status;
-    if (::lstat(path.c_str(), &st) == 0) {
-      status.exists = true;
-      status.is_directory = S_ISDIR(st.st_mode);
-    }
-    return status;
+    return TargetStatus(path);
   }
 
   uint32_t OpenForReading(const std::string& path,
@@ -129,27 +94,25 @@ class PosixEnv : public Env {
   uint32_t CreateTemporary(const std::string& target,
                            std::unique_ptr<File>* out,
                            std::string* path) override {
-    const size_t slash = target.find_last_of('/');
-    const std::string base =
-        slash == std::string::npos ? target : target.substr(slash + 1);
-    std::string temp = (slash == std::string::npos
-                            ? std::string()
-                            : target.substr(0, slash + 1)) +
-                       "." + base.substr(0, 200) + ".zvx-XXXXXX";
-    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0) {
-      const int err = errno;
-      return err == ENOENT ? ERROR_PATH_NOT_FOUND
-                           : FileErrno(err, ERROR_WRITE_FAULT);
-    }
-    struct stat st;
-    const bool replaces_file =
-        ::lstat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-    ::fchmod(fd, replaces_file ? (st.st_mode & 07777)
-                               : (0666 & ~CurrentUmask()));
-    *out = std::make_unique<PosixFile>(fd);
-    *path = std::move(temp);
-    return 0;
+    return CreateNamedTemporary(target, out, path);
+  }
+
+  uint32_t CreateUnnamed(const std::string& target,
+                         std::unique_ptr<File>* out) override {
+    return CreateUnnamedTemporary(target, out);
+  }
+
+  uint32_t NameUnnamed(File& file, const std::string& target,
+                       std::string* path) override {
+    return NameUnnamedTemporary(file, target, path);
+  }
+
+  std::string FollowLinks(const std::string& path) override {
+    return FollowTargetLinks(path);
+  }
+
+  bool MayWrite(const std::string& path) override {
+    return MayWriteTarget(path);
   }
 
   uint32_t Replace(const std::string& from, const std::string& to) override {
@@ -222,7 +185,10 @@ class PosixEnv : public Env {
     CatchInterrupts();
   }
 
-  bool Interrupted() override { return platform::Interrupted(); }
+  int Interrupted() override { return platform::InterruptSignal(); }
+  void AllowClosingWaits(bool allow) override {
+    platform::AllowClosingWaits(allow);
+  }
 
   std::string ExecutableFolder() override {
     char* resolved = ::realpath("/proc/self/exe", nullptr);

@@ -10,12 +10,14 @@
 namespace platform {
 namespace {
 
-std::atomic<bool> g_interrupted{false};
+std::atomic<int> g_signal{0};
+thread_local bool t_closing = false;
 std::atomic<int> g_read_fd{-1};
 int g_write_fd = -1;
 
-void OnInterrupt(int) {
-  g_interrupted.store(true);
+void OnInterrupt(int sig) {
+  int none = 0;
+  g_signal.compare_exchange_strong(none, sig);
   if (g_write_fd >= 0) {
     const char byte = 1;
     // Only async-signal-safe calls here; a full pipe is awake already.
@@ -42,8 +44,14 @@ void CatchInterrupts() {
   });
 }
 
-bool Interrupted() { return g_interrupted.load(); }
+bool Interrupted() { return g_signal.load() != 0; }
 
-int InterruptFd() { return g_read_fd.load(); }
+int InterruptSignal() { return g_signal.load(); }
+
+void AllowClosingWaits(bool allow) { t_closing = allow; }
+
+bool WaitsCancelled() { return !t_closing && Interrupted(); }
+
+int InterruptFd() { return t_closing ? -1 : g_read_fd.load(); }
 
 }  // namespace platform

@@ -11,8 +11,19 @@ namespace platform {
 void CatchInterrupts();
 // True once an interruption has arrived.
 bool Interrupted();
+// The number of the signal that interrupted the run (SIGINT 2, SIGTERM 15,
+// SIGHUP 1); 0 before an interruption.
+int InterruptSignal();
+// While set on the calling thread, its socket waits run to their own
+// timeouts even after an interruption, so that a connection can be closed
+// politely; see Env::AllowClosingWaits.
+void AllowClosingWaits(bool allow);
+// True when the calling thread's waits must end at once: interrupted, and
+// not closing.
+bool WaitsCancelled();
 // A descriptor that becomes readable on an interruption; -1 before
-// CatchInterrupts. Waits poll it beside their socket.
+// CatchInterrupts, and while the calling thread is closing. Waits poll it
+// beside their socket.
 int InterruptFd();
 
 }  // namespace platform

@@ -27,7 +27,7 @@ constexpr int kInterrupted = -2;
 // kInterrupted.
 int WaitUntil(int fd, short events, const Deadline& deadline) {
   for (;;) {
-    if (Interrupted()) return kInterrupted;
+    if (WaitsCancelled()) return kInterrupted;
     pollfd p[2] = {{fd, events, 0}, {InterruptFd(), POLLIN, 0}};
     const int rc = ::poll(p, p[1].fd >= 0 ? 2 : 1, deadline.LeftMs());
     if (rc > 0 && p[0].revents == 0) continue;  // the interruption's pipe
@@ -250,7 +250,7 @@ uint32_t TcpConnect(const std::string& host, uint16_t port, int timeout_ms,
   const Deadline deadline(timeout_ms);
   uint32_t error = ERROR_INTERNET_CANNOT_CONNECT;
   for (addrinfo* ai = list; ai != nullptr; ai = ai->ai_next) {
-    if (Interrupted()) {
+    if (WaitsCancelled()) {
       error = ERROR_CANCELLED;
       break;
     }

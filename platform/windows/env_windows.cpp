@@ -150,8 +150,30 @@ class WindowsEnv : public Env {
     if (attributes != INVALID_FILE_ATTRIBUTES) {
       status.exists = true;
       status.is_directory = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+      status.is_regular =
+          !status.is_directory && (attributes & FILE_ATTRIBUTE_DEVICE) == 0;
+      status.links = 1;
     }
     return status;
+  }
+
+  // Windows has no unnamed files: a download is received into a named
+  // temporary file (CreateTemporary).
+  uint32_t CreateUnnamed(const std::string&, std::unique_ptr<File>*) override {
+    return ERROR_NOT_SUPPORTED;
+  }
+  uint32_t NameUnnamed(File&, const std::string&, std::string*) override {
+    return ERROR_NOT_SUPPORTED;
+  }
+  // A link or junction is replaced as the entry it is, as MoveFileEx does.
+  std::string FollowLinks(const std::string& path) override { return path; }
+
+  bool MayWrite(const std::string& path) override {
+    std::wstring wide;
+    if (!AnsiToWide(path, &wide)) return false;
+    const DWORD attributes = ::GetFileAttributesW(wide.c_str());
+    return attributes == INVALID_FILE_ATTRIBUTES ||
+           (attributes & FILE_ATTRIBUTE_READONLY) == 0;
   }
 
   uint32_t OpenForReading(const std::string& path,
@@ -206,7 +228,8 @@ class WindowsEnv : public Env {
     const std::wstring folder = wide.substr(0, at);
     for (int attempt = 0; attempt < 100; ++attempt) {
       const std::wstring temp = folder + base + UniqueSuffix();
-      OwnedHandle h(::CreateFileW(temp.c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+      OwnedHandle h(::CreateFileW(temp.c_str(),
+                                  GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
                                   nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
                                   nullptr));
       if (!h.valid()) {
@@ -307,7 +330,10 @@ class WindowsEnv : public Env {
     CatchInterrupts();
   }
 
-  bool Interrupted() override { return platform::Interrupted(); }
+  int Interrupted() override { return platform::InterruptSignal(); }
+  void AllowClosingWaits(bool allow) override {
+    platform::AllowClosingWaits(allow);
+  }
 
   // The path under which the system loaded the executable. Links are not
   // resolved further: that would turn a mapped drive's letter into the

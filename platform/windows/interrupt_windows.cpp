@@ -7,7 +7,13 @@
 namespace platform {
 namespace {
 
+// The numbers the C runtime gives these signals.
+constexpr int kSigHup = 1;
+constexpr int kSigInt = 2;
+constexpr int kSigBreak = 21;
+
 std::atomic<ConsoleInterrupts*> g_process{nullptr};
+thread_local bool t_closing = false;
 
 BOOL WINAPI OnConsoleEvent(DWORD type) {
   ConsoleInterrupts* state = g_process.load();
@@ -26,13 +32,17 @@ ConsoleInterrupts::~ConsoleInterrupts() {
 bool ConsoleInterrupts::OnEvent(unsigned long type) {
   switch (type) {
     case CTRL_C_EVENT:
-    case CTRL_BREAK_EVENT:
+    case CTRL_BREAK_EVENT: {
       // The first one is ours; a run that does not stop is ended by the next.
-      return !interrupted_.exchange(true);
+      int none = 0;
+      return signal_.compare_exchange_strong(
+          none, type == CTRL_C_EVENT ? kSigInt : kSigBreak);
+    }
     case CTRL_CLOSE_EVENT:
     case CTRL_LOGOFF_EVENT:
-    case CTRL_SHUTDOWN_EVENT:
-      interrupted_.store(true);
+    case CTRL_SHUTDOWN_EVENT: {
+      int none = 0;
+      signal_.compare_exchange_strong(none, kSigHup);
       // The process ends when this returns: give the main thread the time
       // to fail through its ordinary path and end the process itself.
       if (main_thread_ != nullptr) {
@@ -42,6 +52,7 @@ bool ConsoleInterrupts::OnEvent(unsigned long type) {
         ::Sleep(static_cast<DWORD>(grace_ms_));
       }
       return true;
+    }
     default:
       return false;
   }
@@ -64,5 +75,14 @@ bool Interrupted() {
   const ConsoleInterrupts* state = g_process.load();
   return state != nullptr && state->interrupted();
 }
+
+int InterruptSignal() {
+  const ConsoleInterrupts* state = g_process.load();
+  return state != nullptr ? state->signal() : 0;
+}
+
+void AllowClosingWaits(bool allow) { t_closing = allow; }
+
+bool WaitsCancelled() { return !t_closing && Interrupted(); }
 
 }  // namespace platform

@@ -37,10 +37,14 @@ class ConsoleInterrupts {
   // the system's default handler, which ends the process: a second Ctrl+C or
   // Ctrl+Break, or an event that is not one of those above.
   bool OnEvent(unsigned long type);
-  bool interrupted() const { return interrupted_.load(); }
+  bool interrupted() const { return signal_.load() != 0; }
+  // The signal number the first event stands for: 2 (SIGINT) for Ctrl+C,
+  // 21 (SIGBREAK) for Ctrl+Break, 1 (as SIGHUP) for the console closing,
+  // logoff and shutdown; 0 before any.
+  int signal() const { return signal_.load(); }
 
  private:
-  std::atomic<bool> interrupted_{false};
+  std::atomic<int> signal_{0};
   void* main_thread_;
   int grace_ms_;
 };
@@ -49,6 +53,14 @@ class ConsoleInterrupts {
 void CatchInterrupts();
 // True once an interruption has arrived.
 bool Interrupted();
+// ConsoleInterrupts::signal of the process's handler.
+int InterruptSignal();
+// While set on the calling thread, its socket waits run to their own
+// timeouts even after an interruption; see Env::AllowClosingWaits.
+void AllowClosingWaits(bool allow);
+// True when the calling thread's waits must end at once: interrupted, and
+// not closing.
+bool WaitsCancelled();
 
 }  // namespace platform
 

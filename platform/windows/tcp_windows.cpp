@@ -42,7 +42,7 @@ constexpr int kInterrupted = -2;
 int WaitUntil(SOCKET s, Readiness readiness, const Deadline& deadline,
               int* error) {
   for (;;) {
-    if (Interrupted()) return kInterrupted;
+    if (WaitsCancelled()) return kInterrupted;
     const int left = deadline.LeftMs();
     const int slice = std::min(left, kInterruptSliceMs);
     fd_set read_set, write_set, error_set;
@@ -319,7 +319,7 @@ uint32_t TcpConnect(const std::string& host, uint16_t port, int timeout_ms,
   const Deadline deadline(timeout_ms);
   uint32_t error = ERROR_INTERNET_CANNOT_CONNECT;
   for (ADDRINFOW* ai = list; ai != nullptr; ai = ai->ai_next) {
-    if (Interrupted()) {
+    if (WaitsCancelled()) {
       error = ERROR_CANCELLED;
       break;
     }

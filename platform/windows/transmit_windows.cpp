@@ -115,12 +115,12 @@ SliceResult SendSlice(LPFN_TRANSMITFILE transmit, SOCKET s, HANDLE file,
     // Wine's TransmitFile does not always end when the peer resets.
     uint32_t gone = 0;
     const bool peer_ended = PeerEnded(s, &gone);
-    if (Interrupted() || late || (peer_ended && ended != 0)) {
+    if (WaitsCancelled() || late || (peer_ended && ended != 0)) {
       // The call must have ended before `ov` goes away.
       ::CancelIoEx(reinterpret_cast<HANDLE>(s), &ov);
       ::WSAGetOverlappedResult(s, &ov, &bytes, TRUE, &flags);
       *sent += bytes;
-      *error = Interrupted() ? ERROR_CANCELLED
+      *error = WaitsCancelled() ? ERROR_CANCELLED
                : late        ? ERROR_INTERNET_TIMEOUT
                              : ended;
       return SliceResult::kFailed;

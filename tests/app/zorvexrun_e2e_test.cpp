@@ -3,12 +3,14 @@
 // message on standard error, the exit status, the run log and the files on
 // both sides.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <ostream>
+#include <set>
 #include <string>
 #include <utility>
 
@@ -314,6 +316,46 @@ TEST_P(TransferTest, UnwritableLogAfterSuccess) {
                          Message("Run-time error '75': Path/File access error"));
   EXPECT_EQ(out.status, 1);
   EXPECT_TRUE(ReadFile(server_->root() + "/a.bin") == AllBytes()) << "bytes differ";
+}
+
+// Kinds of download target: a link is followed and the owner and mode of
+// the file it names stay (as root, the file another user's); run as a
+// normal user, a read-only file is refused and keeps its bytes.
+TEST_P(TransferTest, DownloadsDoNoMoreThanWritingTheFileWould) {
+  if (geteuid() != 0 || access("/usr/bin/setpriv", X_OK) != 0)
+    GTEST_SKIP() << "needs root and setpriv to become another user";
+  box_.Settings(Settings(1, 1));
+  WriteFile(server_->root() + "/r.txt", "remote bytes");
+  std::filesystem::create_directory(box_.work() + "/real");
+  WriteFile(box_.work() + "/real/r.txt", "old");
+  ASSERT_EQ(chown((box_.work() + "/real/r.txt").c_str(), 65534, 65534), 0);
+  ASSERT_EQ(chmod((box_.work() + "/real/r.txt").c_str(), 0604), 0);
+  ASSERT_EQ(symlink("real/r.txt", (box_.work() + "/r.txt").c_str()), 0);
+  ExpectSuccess(box_.Run("/g /r.txt," + box_.work() + "/"));
+  struct stat st {};
+  ASSERT_EQ(lstat((box_.work() + "/r.txt").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  ASSERT_EQ(stat((box_.work() + "/real/r.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, 65534u);
+  EXPECT_EQ(st.st_mode & 07777, 0604u);
+  EXPECT_EQ(ReadFile(box_.work() + "/real/r.txt"), "remote bytes");
+
+  // The same run as "nobody", in a folder of its own.
+  for (const std::string& path : {box_.path(""), box_.path("zorvexlog.txt"),
+                                  box_.work(), box_.work() + "/real"})
+    ASSERT_EQ(chown(path.c_str(), 65534, 65534), 0) << path;
+  ASSERT_EQ(chmod((box_.work() + "/real/r.txt").c_str(), 0444), 0);
+  WriteFile(server_->root() + "/r.txt", "newer remote bytes");
+  const Outcome out =
+      runsandbox::RunChild({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534",
+                            "--clear-groups", box_.exe(),
+                            "/g /r.txt," + box_.work() + "/"},
+                           box_.work(), 60);
+  EXPECT_EQ(out.err, Message("Get Error "));
+  EXPECT_EQ(out.status, 6);
+  EXPECT_THAT(box_.Log(), MatchesRegex(kLogFailed));
+  EXPECT_EQ(ReadFile(box_.work() + "/real/r.txt"), "remote bytes");
+  EXPECT_EQ(box_.WorkNames(), (std::set<std::string>{"a.bin", "r.txt", "real"}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, TransferTest,

@@ -282,8 +282,15 @@ TEST_P(NimbrelServerTest, ListsADirectoryThroughMlsdAndList) {
     EXPECT_EQ(n->RemoteFile()->FileName, "");
     EXPECT_THAT(events_, IsEmpty()) << Events();
 
+    // So does a plain name that is not in its folder.
+    for (const char* none : {"tree/missing.txt", "no such file"}) {
+      n->FindFile(none);
+      EXPECT_TRUE(n->RemoteFile()->SearchEnd) << none;
+      EXPECT_THAT(events_, IsEmpty()) << none << ": " << Events();
+    }
+
     // A missing folder is the server's refusal.
-    n->FindFile("no such folder");
+    n->FindFile("no such folder/a.txt");
     EXPECT_TRUE(n->RemoteFile()->SearchEnd);
     ExpectServerRefusal("list a missing folder");
     n->CloseSession();

@@ -430,15 +430,21 @@ void SearchChecks(ServerKind kind, bool use_mlsd, bool passive) {
   EXPECT_EQ(s.client.GetLastError(), ERROR_NO_MORE_FILES);
   EXPECT_EQ(s.client.FtpFindFirstFileA(s.conn, "tree/empty", &fd, 0, 0), 0u);
   EXPECT_EQ(s.client.GetLastError(), ERROR_NO_MORE_FILES);
+  // A plain name that is not there, in a folder that is, matches nothing
+  // as a pattern would: 18.
+  for (const char* none : {"tree/missing", "no such file", "/tree/missing"}) {
+    EXPECT_EQ(s.client.FtpFindFirstFileA(s.conn, none, &fd, 0, 0), 0u);
+    EXPECT_EQ(s.client.GetLastError(), ERROR_NO_MORE_FILES) << none;
+  }
   // A missing folder: the server's refusal.
-  EXPECT_EQ(s.client.FtpFindFirstFileA(s.conn, "tree/missing", &fd, 0, 0), 0u);
+  EXPECT_EQ(s.client.FtpFindFirstFileA(s.conn, "tree/missing/a.txt", &fd, 0, 0), 0u);
   EXPECT_EQ(s.client.GetLastError(), ERROR_INTERNET_EXTENDED_ERROR);
   DWORD code = 0;
   const std::string text = LastResponse(s.client, &code);
   EXPECT_GE(code, 400u);
   std::printf("[ list a missing directory, %s%s ] %s\n", testsupport::KindName(kind),
               use_mlsd ? "" : " (LIST)", text.c_str());
-  EXPECT_EQ(s.client.FtpFindFirstFileA(s.conn, "no such folder", &fd, 0, 0), 0u);
+  EXPECT_EQ(s.client.FtpFindFirstFileA(s.conn, "no such folder/a", &fd, 0, 0), 0u);
   EXPECT_EQ(s.client.GetLastError(), ERROR_INTERNET_EXTENDED_ERROR) << LastResponse(s.client);
   // A pattern under a missing folder is refused too, not an empty match,
   // even where the server lists a missing folder as an empty one.

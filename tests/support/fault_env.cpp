@@ -66,6 +66,12 @@ uint32_t FaultEnv::CreateTemporary(const std::string& target,
   return 0;
 }
 
+uint32_t FaultEnv::CreateUnnamed(const std::string& target,
+                                 std::unique_ptr<platform::File>* out) {
+  if (!unnamed_temporaries) return platform::ERROR_NOT_SUPPORTED;
+  return EnvWrapper::CreateUnnamed(target, out);
+}
+
 uint32_t FaultEnv::Replace(const std::string& from, const std::string& to) {
   if (before_move) before_move(to);
   return EnvWrapper::Replace(from, to);

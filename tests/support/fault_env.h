@@ -29,12 +29,18 @@ class FaultEnv : public platform::EnvWrapper {
   // target's path.
   std::function<void(const std::string& target)> before_move;
 
+  // Temporary files are named ones (CreateTemporary), so that the faults
+  // above reach them, unless this is set.
+  bool unnamed_temporaries = false;
+
   // The temporary files created so far.
   const std::vector<std::string>& temporaries() const { return temporaries_; }
 
   uint32_t CreateTemporary(const std::string& target,
                            std::unique_ptr<platform::File>* out,
                            std::string* path) override;
+  uint32_t CreateUnnamed(const std::string& target,
+                         std::unique_ptr<platform::File>* out) override;
   uint32_t Replace(const std::string& from, const std::string& to) override;
   uint32_t MoveNoReplace(const std::string& from,
                          const std::string& to) override;

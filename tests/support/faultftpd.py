@@ -35,6 +35,9 @@ Scenarios
                            connection stays open.
   stall-greeting           accepts the control connection and never says a
                            word.
+  stall-retr-hear-control  on RETR: as stall-data-mid-transfer, but the
+                           control connection goes on reading and answering
+                           commands meanwhile (QUIT: 221).
   stall-after-150          on a transfer command: opens the data connection,
                            sends 150, then nothing more (no data, no close, no
                            reply).
@@ -443,7 +446,7 @@ class Session:
             await self.close_data_setup()
             await self.reply(426, "Connection closed; transfer aborted.", verb)
             return True
-        if scenario == "stall-data-mid-transfer":
+        if scenario in ("stall-data-mid-transfer", "stall-retr-hear-control"):
             await self.stall(log=False)
         return False
 
@@ -618,6 +621,7 @@ class Session:
         if verb == "RETR" and scenario in ("close-mid-retr",
                                            "reset-data-mid-transfer",
                                            "stall-data-mid-transfer",
+                                           "stall-retr-hear-control",
                                            "short-retr"):
             sent = 0
             try:
@@ -752,6 +756,10 @@ class Session:
                 await self.send_raw(b"421 Service not available, closing "
                                     b"control connection.\r\n")
                 raise Abort(scenario)
+            if scenario == "stall-retr-hear-control" and verb == "RETR":
+                # The transfer runs on while the next commands are read.
+                self.background = asyncio.ensure_future(self.command(verb, arg))
+                continue
             await self.command(verb, arg)
 
     async def command(self, verb, arg):
@@ -1022,6 +1030,7 @@ def main():
              "close-after-pass", "close-mid-stor", "close-mid-retr",
              "reply-421-mid-session", "reset-data-mid-transfer",
              "stall-greeting", "stall-after-150", "stall-data-mid-transfer",
+             "stall-retr-hear-control",
              "short-retr", "pasv-other-host", "active-foreign-source",
              "huge-reply-line", "non-numeric-reply", "endless-multiline",
              "pwd-unbalanced-quotes", "garbage-listing", "tls-plain-data",

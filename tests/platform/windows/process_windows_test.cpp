@@ -137,6 +137,8 @@ TEST(ConsoleInterruptsTest, FirstCtrlCOrBreakIsOursTheSecondEndsTheProcess) {
     EXPECT_FALSE(state.interrupted());
     EXPECT_TRUE(state.OnEvent(first));
     EXPECT_TRUE(state.interrupted());
+    // The exit status 128 + N of a run that stops: SIGINT or SIGBREAK.
+    EXPECT_EQ(state.signal(), first == CTRL_C_EVENT ? 2 : 21);
     // Passed on to the system's default handler, which ends the process.
     EXPECT_FALSE(state.OnEvent(CTRL_C_EVENT));
     EXPECT_FALSE(state.OnEvent(CTRL_BREAK_EVENT));
@@ -171,7 +173,7 @@ TEST(ConsoleInterruptsTest, ClosingHoldsTheProcessUntilTheRunHasEnded) {
     // The run ends after 300 ms: the handler returns then, not at its bound.
     ConsoleInterrupts state(ThreadEndingAfter(300), 20000);
     const double seconds = SecondsOf(state, event);
-    EXPECT_TRUE(state.interrupted());
+    EXPECT_EQ(state.signal(), 1);  // as the terminal's hangup
     EXPECT_GE(seconds, 0.25);
     EXPECT_LT(seconds, 10.0);
   }
