@@ -94,22 +94,25 @@ def main():
     print("vsftpd %s, %d MiB, %d repetitions, medians" % (
         compare.package_version("vsftpd"), args.size_mib, args.reps))
 
-    # 1. Upload, checked and not.
-    for label, extra in (("verified", []), ("unverified", ["--no-verify"])):
-        times, commands = [], None
-        for _ in range(args.reps):
+    # 1. Upload, checked and not, in turns so that neither gains from the
+    # order.
+    uploads = {"verified": ([], []), "unverified": (["--no-verify"], [])}
+    commands = {}
+    for _ in range(args.reps):
+        for label, (extra, times) in uploads.items():
             server.settle()
             position = server.log_size()
             elapsed, _ = timed(ours + [up, "up.bin"] + extra, env)
             server.settle()
-            commands = server.commands_since(position)
+            commands[label] = server.commands_since(position)
             times.append(elapsed)
             if not filecmp.cmp(up, os.path.join(server.root, "up.bin"),
                                shallow=False):
                 raise compare.BenchError("the uploaded file differs")
+    for label, (_, times) in uploads.items():
         print("upload %-10s %6.2f s  %2d commands: %s" % (
-            label, statistics.median(times), len(commands),
-            " ".join(commands)))
+            label, statistics.median(times), len(commands[label]),
+            " ".join(commands[label])))
 
     # 2. A download cut halfway, then resumed.
     out = os.path.join(local, "r.bin")
