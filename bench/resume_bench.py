@@ -28,7 +28,7 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import compare  # noqa: E402  (the harness's vsftpd and helpers)
+import compare  # noqa: E402  (its vsftpd, file makers and cleanup)
 
 MIB = 1 << 20
 

@@ -38,7 +38,8 @@ BOOL TransferOn(const std::shared_ptr<Connection>& conn, platform::Env* env,
   const bool reconnect = conn->options().retries > 0;
   if (conn->broken() != 0 && !(reconnect && conn->lost()))
     return Failure(conn->broken());
-  if (DWORD e = RunAttempts(*conn, env, reconnect, /*renew=*/true, step)) return Failure(e);
+  if (DWORD e = RunAttempts(*conn, env, reconnect, /*renew=*/true, step))
+    return Failure(e);
   return Succeed();
 }
 
