@@ -51,7 +51,13 @@ constexpr const char kUsage[] =
     "                        standard error is a terminal\n"
     "  -c, --settings FILE   read FILE instead of the settings file beside\n"
     "                        the executable; the run log and zorvex.pem are\n"
-    "                        then those beside FILE\n";
+    "                        then those beside FILE\n"
+    "  --retry N             after a failure that may pass (refused, reset,\n"
+    "                        timed out, a 4xx reply, a cut data connection)\n"
+    "                        try again up to N more times, waiting 1, 2, 4 ...\n"
+    "                        seconds (at most 30); a cut download resumes\n"
+    "  --atomic              upload under a temporary name in the target\n"
+    "                        folder, then rename it to the target name\n";
 
 }  // namespace
 

@@ -134,6 +134,9 @@ void ZorvexRun::Form_Unload() {
 void ZorvexRun::Run(std::string& szLog) {
   std::string szMode;
   clsFtp = std::make_unique<Nimbrel>(MakeService(), MsgBox);
+  // Only what was asked for is set: the session's own defaults stay.
+  if (env_.options.retries > 0) clsFtp->Retries(env_.options.retries);
+  if (env_.options.atomic) clsFtp->AtomicUpload(true);
   if (console_->verbose())
     clsFtp->OnFTPFrr([this](int32_t number, const std::string& text) {
       cause_ = CauseLine(number, text);

@@ -177,6 +177,7 @@ void Nimbrel::OpenSession() {
       return;
     }
   }
+  ApplyTransferOptions();
   hFTP_ = service_->InternetConnectA(hInternet_, OrNull(host), RemotePort_,
                                      OrNull(user), OrNull(password),
                                      inet::INTERNET_SERVICE_FTP, flags, 0);
@@ -188,6 +189,41 @@ FtpSecurity Nimbrel::Security() const { return Security_; }
 void Nimbrel::Security(FtpSecurity security) { Security_ = security; }
 std::string Nimbrel::TrustFile() const { return TrustFile_; }
 void Nimbrel::TrustFile(std::string_view szPath) { TrustFile_ = szPath; }
+
+inet::FtpClientOptions Nimbrel::ClientOptions() const {
+  const auto* client = dynamic_cast<const inet::FtpClient*>(service_.get());
+  return client != nullptr ? client->options() : inet::FtpClientOptions{};
+}
+
+void Nimbrel::ApplyTransferOptions() {
+  auto* client = dynamic_cast<inet::FtpClient*>(service_.get());
+  if (client == nullptr) return;
+  inet::FtpClientOptions options = client->options();
+  if (VerifyUpload_) options.verify_upload = *VerifyUpload_;
+  if (KeepAlive_) options.keepalive = *KeepAlive_;
+  if (Retries_) options.retries = *Retries_;
+  if (AtomicUpload_) options.atomic_upload = *AtomicUpload_;
+  client->SetOptions(options);
+}
+
+bool Nimbrel::VerifyUpload() const {
+  return VerifyUpload_.value_or(ClientOptions().verify_upload);
+}
+void Nimbrel::VerifyUpload(bool bVerify) { VerifyUpload_ = bVerify; }
+bool Nimbrel::KeepAlive() const {
+  return KeepAlive_.value_or(ClientOptions().keepalive);
+}
+void Nimbrel::KeepAlive(bool bKeepAlive) { KeepAlive_ = bKeepAlive; }
+int32_t Nimbrel::Retries() const {
+  return Retries_.value_or(ClientOptions().retries);
+}
+void Nimbrel::Retries(int32_t nRetries) {
+  Retries_ = nRetries < 0 ? 0 : nRetries;
+}
+bool Nimbrel::AtomicUpload() const {
+  return AtomicUpload_.value_or(ClientOptions().atomic_upload);
+}
+void Nimbrel::AtomicUpload(bool bAtomic) { AtomicUpload_ = bAtomic; }
 
 void Nimbrel::CloseSession() {
   CloseFind();

@@ -29,6 +29,7 @@
 
 #include "ftp/ftp_file.h"
 #include "ftp/security.h"
+#include "inet/client_options.h"
 #include "inet/service.h"
 
 namespace zorvex {
@@ -152,6 +153,26 @@ class Nimbrel {
   std::string TrustFile() const;
   void TrustFile(std::string_view szPath);
 
+  // --- Transfers over networks that fail them ----------------------------
+  // The switches of inet::FtpClientOptions, passed to our FTP client when
+  // OpenSession connects; a value never written is left as the client has
+  // it (the defaults: verification and keepalive on, 0 retries, no atomic
+  // uploads). Another service ignores them, and they then read back as the
+  // defaults.
+  // A binary upload whose stored size differs from the bytes sent fails.
+  bool VerifyUpload() const;
+  void VerifyUpload(bool bVerify);
+  // TCP keepalive on the control connection.
+  bool KeepAlive() const;
+  void KeepAlive(bool bKeepAlive);
+  // More attempts after a failure that may pass (negative counts as 0),
+  // shared by OpenSession and the transfer that follows it.
+  int32_t Retries() const;
+  void Retries(int32_t nRetries);
+  // Uploads under a temporary name, renamed to the target once verified.
+  bool AtomicUpload() const;
+  void AtomicUpload(bool bAtomic);
+
  private:
   friend class NimbrelTestAccess;
 
@@ -164,6 +185,10 @@ class Nimbrel {
   int32_t LastError();
   // Rethrows (once) the first exception that a listener threw.
   void RethrowListenerException();
+  // Hands the transfer switches that were written to our FTP client.
+  void ApplyTransferOptions();
+  // The client's options: those of our FTP client, else the defaults.
+  inet::FtpClientOptions ClientOptions() const;
 
   std::shared_ptr<inet::Service> service_;
   MessageShower show_message_;
@@ -181,6 +206,10 @@ class Nimbrel {
   inet::HINTERNET hFind_ = 0;
   FtpSecurity Security_ = FtpSecurity::kPlain;
   std::string TrustFile_;
+  std::optional<bool> VerifyUpload_;
+  std::optional<bool> KeepAlive_;
+  std::optional<int32_t> Retries_;
+  std::optional<bool> AtomicUpload_;
 
   // The first exception a listener threw during the current operation.
   std::exception_ptr pending_;

@@ -19,6 +19,18 @@ constexpr size_t kReadChunk = 4096;
 // The bound of QUIT and its reply after the user's interruption.
 constexpr int kQuitWhenInterruptedMs = 500;
 
+// TCP keepalive of the control connection: the first probe after this long
+// idle, then one every kKeepAliveIntervalS.
+constexpr int kKeepAliveIdleS = 60;
+constexpr int kKeepAliveIntervalS = 15;
+
+std::string Upper(std::string_view text) {
+  std::string out(text);
+  for (char& c : out)
+    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return out;
+}
+
 }  // namespace
 
 ControlConnection::ControlConnection(platform::Env* env,
@@ -138,6 +150,8 @@ DWORD ControlConnection::Command(const std::string& command, Reply* reply) {
   if (e != 0) return e;
   for (int i = 0; i <= kMaxPreliminary; ++i) {
     e = ReadReply(reply, options_.io_timeout_ms);
+    if (e == 0 && reply->code == 213 && command.rfind("SIZE ", 0) == 0)
+      size_answered_ = true;
     if (e != 0 || reply->kind() != 1) return e;
   }
   return ERROR_INTERNET_EXTENDED_ERROR;
@@ -181,6 +195,10 @@ DWORD ControlConnection::Open(const std::string& host, uint16_t port) {
   if (peer_.family == platform::Address::Family::kNone ||
       local_.family == platform::Address::Family::kNone)
     return ERROR_INTERNET_CONNECTION_ABORTED;
+  // A system that cannot keep the connection alive still carries it.
+  if (options_.keepalive &&
+      control_->SetKeepAlive(kKeepAliveIdleS, kKeepAliveIntervalS) != 0)
+    Trace("TCP keepalive could not be set on the control connection");
   if (security_.mode == Mode::kImplicit && (e = StartTls()) != 0) return e;
   Reply r;
   // A 120 ("service ready in a few minutes") may come before the 220.
@@ -220,6 +238,44 @@ DWORD ControlConnection::Login(const std::string& user,
   // Data connections are protected as the control connection is.
   if ((e = Expect("PBSZ 0", 2)) != 0) return e;
   return Expect("PROT P", 2);
+}
+
+DWORD ControlConnection::Connect(const std::string& host, uint16_t port,
+                                 const std::string& user,
+                                 const std::string& password) {
+  host_ = host;
+  port_ = port;
+  user_ = user;
+  password_ = password;
+  DWORD e = Open(host, port);
+  if (e == 0) e = Login(user, password);
+  return e;
+}
+
+DWORD ControlConnection::Reconnect() {
+  if (control_) control_->Close();
+  control_.reset();
+  tls_.reset();
+  broken_ = 0;
+  lines_ = LineSplitter(kMaxReplyLine);
+  type_ = 0;
+  epsv_refused_ = eprt_refused_ = false;
+  feat_done_ = size_answered_ = false;
+  features_.clear();
+  mlsd_refused = false;
+  DWORD e = Open(host_, port_);
+  if (e == 0) e = Login(user_, password_);
+  return e;
+}
+
+std::unique_ptr<ControlConnection> ControlConnection::Sibling() const {
+  auto sibling =
+      std::make_unique<ControlConnection>(env_, options_, passive_, security_);
+  sibling->host_ = host_;
+  sibling->port_ = port_;
+  sibling->user_ = user_;
+  sibling->password_ = password_;
+  return sibling;
 }
 
 void ControlConnection::Quit(bool keep_last_response) {
@@ -360,10 +416,10 @@ bool ControlConnection::HasFeature(std::string_view feature) {
         size_t i = 0;
         while (i < line.size() && line[i] == ' ') ++i;
         if (i == 0) continue;  // the first and last lines carry the code
-        std::string word(line.substr(i, line.find(' ', i) - i));
-        for (char& c : word)
-          c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-        features_.push_back(std::move(word));
+        features_.push_back(Upper(line.substr(i, line.find(' ', i) - i)));
+        size_t last = line.size();
+        while (last > i && line[last - 1] == ' ') --last;
+        features_.push_back(Upper(line.substr(i, last - i)));
       }
     }
   }

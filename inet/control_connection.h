@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "inet/client_options.h"
+#include "inet/errors.h"
 #include "inet/line_splitter.h"
 #include "inet/reply.h"
 #include "inet/service.h"
@@ -65,6 +66,15 @@ class ControlConnection {
   // USER, and PASS when the server asks for it (331); with TLS then PBSZ 0
   // and PROT P, so that the data connections are secured too.
   DWORD Login(const std::string& user, const std::string& password);
+  // Open and Login with these values, which are kept for Reconnect.
+  DWORD Connect(const std::string& host, uint16_t port, const std::string& user,
+                const std::string& password);
+  // Drops what is left of the connection and everything learnt on it, and
+  // connects and logs in again with the values Connect was given.
+  DWORD Reconnect();
+  // A connection not yet open with the same settings and login, for work
+  // beside this one (such as cleaning up after it was lost).
+  std::unique_ptr<ControlConnection> Sibling() const;
 
   // Sends one command and reads its reply, passing over preliminary ones.
   DWORD Command(const std::string& command, Reply* reply);
@@ -78,9 +88,15 @@ class ControlConnection {
   // success). A pump error is returned unless the server's reply already
   // says the transfer failed (then 12003 with that reply).
   DWORD Transfer(const std::string& command, const Pump& pump, Reply* last);
-  // True when the server lists `feature` (upper case, such as "MLST") in
-  // its FEAT reply; FEAT is sent once per connection.
+  // True when the server lists `feature` (upper case, such as "MLST", or a
+  // whole line such as "REST STREAM") in its FEAT reply; FEAT is sent once
+  // per connection.
   bool HasFeature(std::string_view feature);
+  // True when the server answers SIZE: it gave a size earlier on this
+  // connection, or lists SIZE in its FEAT reply.
+  bool SizeSupported() { return size_answered_ || HasFeature("SIZE"); }
+  // Hands `line` to the options' trace, if any.
+  void Trace(std::string_view line) const;
 
   // Logs out (QUIT, waiting briefly for 221; after the user's interruption
   // at most half a second for each step) and closes. With
@@ -89,12 +105,20 @@ class ControlConnection {
   void Quit(bool keep_last_response = false);
 
   DWORD broken() const { return broken_; }
+  // True when the connection was lost (timed out, closed, reset, or broke
+  // the protocol), as opposed to closed by Quit or never opened.
+  bool lost() const {
+    return broken_ == ERROR_INTERNET_CONNECTION_ABORTED ||
+           broken_ == ERROR_INTERNET_CONNECTION_RESET;
+  }
   const FtpClientOptions& options() const { return options_; }
 
   // Held by the service around each operation on this connection.
   std::mutex mu;
   // Set when the server refused MLSD although it announced MLST.
   bool mlsd_refused = false;
+  // Attempts made since the last success, against options().retries.
+  int attempts_used = 0;
 
  private:
   DWORD Send(const std::string& command, int timeout_ms);
@@ -108,7 +132,6 @@ class ControlConnection {
   DWORD StartTls();
   void Break(DWORD error);
   // The dialogue for options_.trace, when one is set.
-  void Trace(std::string_view line) const;
   void TraceAddress(std::string_view what,
                     const platform::Address& address) const;
   void TraceReply(std::string_view text) const;
@@ -130,7 +153,13 @@ class ControlConnection {
   bool epsv_refused_ = false;
   bool eprt_refused_ = false;
   bool feat_done_ = false;
-  std::vector<std::string> features_;
+  bool size_answered_ = false;
+  std::vector<std::string> features_;  // first words and whole lines
+  // What Connect was given, for Reconnect.
+  std::string host_;
+  uint16_t port_ = 0;
+  std::string user_;
+  std::string password_;
 };
 
 }  // namespace inet

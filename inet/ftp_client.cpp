@@ -3,8 +3,10 @@
 //
 // A connection handle owns one ControlConnection; each member checks its
 // arguments, then runs its steps on the connection under the connection's
-// lock (client_calls.h). The protocol is in control_connection.cpp, the data
-// of a transfer in file_transfer.cpp, the local side of a download in
+// lock (client_calls.h). The protocol is in control_connection.cpp, one
+// attempt at a transfer in upload_steps.cpp and download_steps.cpp, the
+// attempts again after a failure that may pass in retry.cpp, the data of a
+// transfer in file_transfer.cpp, the local side of a download in
 // local_file.cpp, the remote operations and the search in
 // ftp_client_remote.cpp, and the kernel members in kernel_services.cpp.
 #include "inet/ftp_client.h"
@@ -14,10 +16,9 @@
 #include <string>
 
 #include "inet/client_calls.h"
-#include "inet/data_address.h"
-#include "inet/file_transfer.h"
 #include "inet/local_file.h"
-#include "inet/progress_ticker.h"
+#include "inet/retry.h"
+#include "inet/transfer_steps.h"
 
 namespace inet {
 namespace {
@@ -27,14 +28,19 @@ TransferType TypeOf(DWORD flags) {
                                                 : TransferType::kBinary;
 }
 
-// The size of the remote file as the server tells it (nullopt when it does
-// not): lets a cut transfer be caught even when the server reports success.
-DWORD RemoteSize(Connection& conn, const std::string& remote,
-                 std::optional<uint64_t>* size) {
-  Reply r;
-  if (DWORD e = conn.Command("SIZE " + remote, &r)) return e;
-  if (r.code == 213) *size = ParseSizeReply(r.text);
-  return 0;
+// Runs one transfer's attempts on an open connection, under its lock. A
+// connection lost earlier is connected again when retries are allowed.
+template <typename Step>
+BOOL TransferOn(const std::shared_ptr<Connection>& conn, platform::Env* env,
+                Step&& step) {
+  if (!conn) return Failure(ERROR_INVALID_HANDLE);
+  std::lock_guard<std::mutex> lock(conn->mu);
+  const bool reconnect = conn->options().retries > 0;
+  if (conn->broken() != 0 && !(reconnect && conn->lost()))
+    return Failure(conn->broken());
+  if (DWORD e = RunAttempts(*conn, env, reconnect, /*renew=*/true, step))
+    return Failure(e);
+  return Succeed();
 }
 
 }  // namespace
@@ -116,8 +122,13 @@ HINTERNET FtpClient::InternetConnectA(HINTERNET hInternet,
   DWORD e;
   {
     std::lock_guard<std::mutex> lock(conn->mu);
-    e = conn->Open(host, port);
-    if (e == 0) e = conn->Login(*user, *password);
+    bool first = true;
+    e = RunAttempts(*conn, impl_->env, /*reconnect_lost=*/false,
+                    /*renew=*/false, [&] {
+                      if (!first) return conn->Reconnect();
+                      first = false;
+                      return conn->Connect(host, port, *user, *password);
+                    });
     if (e != 0) conn->Quit(/*keep_last_response=*/true);
   }
   if (e != 0) return Failure(e);
@@ -177,19 +188,8 @@ BOOL FtpClient::FtpPutFileA(HINTERNET hConnect, const char* lpszLocalFile,
   if (DWORD e = impl_->env->OpenForReading(lpszLocalFile, &file))
     return Failure(e);
   const TransferType type = TypeOf(dwFlags);
-  return OnConnection(conn, [&](Connection& c) -> DWORD {
-    if (DWORD e = c.SetType(type == TransferType::kAscii ? 'A' : 'I')) return e;
-    Reply last;
-    return c.Transfer("STOR " + *remote,
-                      [&](const Reply&, platform::Stream& data) {
-                        uint64_t size = 0;
-                        file->Size(&size);
-                        const ProgressTicker ticker(c.options().progress,
-                                                    *file, size);
-                        return SendFileData(data, *file, type,
-                                            c.options().io_timeout_ms);
-                      },
-                      &last);
+  return TransferOn(conn, impl_->env, [&] {
+    return UploadFile(*conn, *file, *remote, type);
   });
 }
 
@@ -211,36 +211,10 @@ BOOL FtpClient::FtpGetFileA(HINTERNET hConnect, const char* lpszRemoteFile,
   if (DWORD e = target.Create(lpszNewFile, fFailIfExists != 0))
     return Failure(e);
   const TransferType type = TypeOf(dwFlags);
-  return OnConnection(conn, [&](Connection& c) -> DWORD {
-    if (DWORD e = c.SetType(type == TransferType::kAscii ? 'A' : 'I')) return e;
-    std::optional<uint64_t> expected;
-    if (type == TransferType::kBinary) {
-      if (DWORD e = RemoteSize(c, *remote, &expected)) return e;
-    }
-    uint64_t received = 0;
-    Reply last;
-    DWORD e = c.Transfer(
-        "RETR " + *remote,
-        [&](const Reply& preliminary, platform::Stream& data) -> DWORD {
-          if (type == TransferType::kBinary && !expected)
-            expected = ParseAnnouncedSize(preliminary.text);
-          const ProgressTicker ticker(
-              c.options().progress, target.file(),
-              expected ? *expected
-                       : ParseAnnouncedSize(preliminary.text).value_or(0));
-          if (DWORD e = ReceiveFileData(data, target.file(), type,
-                                        c.options().io_timeout_ms, &received))
-            return e;
-          // A secured stream that ended without its closing message was
-          // cut, unless the size the server announced has arrived.
-          if (!data.EndedInOrder() && !expected)
-            return ERROR_INTERNET_CONNECTION_ABORTED;
-          return 0;
-        },
-        &last);
-    if (e != 0) return e;
-    if (expected && received != *expected)
-      return ERROR_INTERNET_CONNECTION_ABORTED;
+  // A download that was cut keeps its bytes in the temporary file for the
+  // next attempt; the file goes away with `target` unless committed.
+  return TransferOn(conn, impl_->env, [&]() -> DWORD {
+    if (DWORD e = DownloadFile(*conn, target, *remote, type)) return e;
     return target.Commit();
   });
 }

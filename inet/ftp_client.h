@@ -18,8 +18,9 @@
 //   12007  the host name does not resolve (also a null or empty host)
 //   12029  connection refused or unreachable
 //   12030  connection closed, a reply that does not parse or exceeds its
-//          bounds (64 KiB a line, 1 MiB a reply), or a binary download
-//          shorter or longer than the size the server announced
+//          bounds (64 KiB a line, 1 MiB a reply), a binary download
+//          shorter or longer than the size the server announced, or a
+//          binary upload whose stored size (SIZE) is not the bytes sent
 //   12031  connection reset by the server
 //   1223   the user interrupted the run (platform::Env::Interrupted)
 //   FTP over TLS (INTERNET_FLAG_SECURE): 12037 certificate out of its dates,
@@ -33,6 +34,10 @@
 // CRLF; its error number is the reply's three-digit code. A buffer too small
 // receives as much as fits, NUL-terminated, and the call fails with 122 with
 // the length set to the size needed (NUL included).
+//
+// With FtpClientOptions::retries, a failure that may pass is tried again
+// (retry.h) and the call reports only its last attempt; with atomic_upload
+// an upload is stored under a temporary name and renamed over the target.
 //
 // Downloads go to a temporary file beside the target (".<name>.zvx-XXXXXX")
 // that replaces the target only after the server confirmed the transfer, so

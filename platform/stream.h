@@ -48,6 +48,16 @@ class Stream {
   // socket cannot tell, and says true.
   virtual bool EndedInOrder() const { return true; }
 
+  // Turns on TCP keepalive: the first probe after `idle_s` seconds without
+  // traffic, then one every `interval_s` seconds, until a few go unanswered
+  // and the connection fails. A secured stream sets it on the socket under
+  // it; a stream without a socket does nothing and says 0.
+  virtual uint32_t SetKeepAlive(int idle_s, int interval_s) {
+    (void)idle_s;
+    (void)interval_s;
+    return 0;
+  }
+
   // Sends `file` from its current offset to its end. This version copies
   // through Write; a plain socket overrides it to let the system move the
   // bytes without copying them through the program.

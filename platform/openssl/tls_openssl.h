@@ -43,6 +43,9 @@ class TlsStream : public Stream {
   void Close() override;
   Address PeerAddress() const override { return inner_->PeerAddress(); }
   Address LocalAddress() const override { return inner_->LocalAddress(); }
+  uint32_t SetKeepAlive(int idle_s, int interval_s) override {
+    return inner_->SetKeepAlive(idle_s, interval_s);
+  }
   bool EndedInOrder() const override { return !ended_without_notify_; }
   // A file's bytes pass through the program to be encrypted or decrypted;
   // these move them in the sizes that cost the least.

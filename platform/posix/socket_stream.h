@@ -30,6 +30,7 @@ class SocketStream : public Stream {
   void Close() override;
   Address PeerAddress() const override;
   Address LocalAddress() const override;
+  uint32_t SetKeepAlive(int idle_s, int interval_s) override;
   uint32_t SendFile(File& file, int timeout_ms) override;
   uint32_t ReceiveFile(File& file, int timeout_ms,
                        uint64_t* received) override;

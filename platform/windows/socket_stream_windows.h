@@ -39,6 +39,7 @@ class SocketStream : public Stream {
   void Close() override;
   Address PeerAddress() const override;
   Address LocalAddress() const override;
+  uint32_t SetKeepAlive(int idle_s, int interval_s) override;
   uint32_t SendFile(File& file, int timeout_ms) override;
 
   SocketHandle socket() const { return socket_; }

@@ -8,7 +8,7 @@
 
 Serves the folder --root (a flat or nested tree of files) well enough for
 USER PASS SYST FEAT OPTS TYPE MODE STRU PWD CWD CDUP EPSV PASV EPRT PORT STOR
-RETR SIZE MDTM LIST NLST MLSD MKD RMD DELE RNFR RNTO NOOP ALLO QUIT, and
+RETR REST SIZE MDTM LIST NLST MLSD MKD RMD DELE RNFR RNTO NOOP ALLO QUIT, and
 behaves as the named scenario says. It listens on one loopback address
 (IPv4); with --port 0 the system picks the port. The first line on stdout is
 the bound port, written once the server accepts connections; nothing else is
@@ -73,6 +73,21 @@ Scenarios
   garbage-listing          LIST, NLST and MLSD send lines of garbage (binary
                            bytes, NUL, a line of 100 000 bytes, broken facts,
                            truncated Unix and DOS lines, a bare CR), then 226.
+  short-stor               STOR receives the whole file, stores only its
+                           first half and answers 226.
+  partial-stor             on STOR: 150, reads the first chunk and stores it
+                           under the name, resets the data connection, 426.
+                           The control connection stays open.
+  reply-421-once           as reply-421-mid-session, but only the first time
+                           the fault point comes, in all the server's
+                           sessions; afterwards it behaves.
+  cut-retr-once            the first RETR of the server's life sends the
+                           first half of the file, closes the data connection
+                           and answers 426 (the control connection stays
+                           open); later RETRs behave, from a REST offset too.
+  slow-retr-silent         RETR sends the file in 8 slices 0.25 s apart,
+                           closes the data connection, then never answers.
+  rnto-no-replace          RNTO refuses (550) a target name that exists.
 
 FTP over TLS (the tls-* scenarios need --cert and --key): each answers
 AUTH TLS with 234 and secures the control connection (explicit TLS), then
@@ -102,7 +117,8 @@ reply, the server being the TLS server in active mode too.
 --hide-size: SIZE is refused (550) and the 150 of RETR names no byte count,
 so the client cannot know the size of a download.
 
---fault-at names the point for reply-421-mid-session, huge-reply-line,
+--fault-at names the point for reply-421-mid-session, reply-421-once,
+huge-reply-line,
 non-numeric-reply and endless-multiline: "greeting" or a command verb (USER,
 PASS, PWD, CWD, TYPE, STOR, RETR, ...).
 
@@ -121,7 +137,9 @@ happens, compact (no spaces), always with "ev" first:
                                                    active data connection made
                                                    (source = our local address)
   {"ev":"decoy-accept","peer":A,"port":N}          a connection to our decoy
+  {"ev":"rest","offset":N}                         REST accepted
   {"ev":"retr","path":P,"bytes":N,"complete":B}    bytes sent for RETR
+                                                   (from the REST offset)
   {"ev":"stor","path":P,"bytes":N,"complete":B}    bytes received for STOR
   {"ev":"tls","conn":C,"ok":B,"version":V,"resumed":B}
                                                    a TLS handshake on the
@@ -152,6 +170,7 @@ HUGE_LINE = 8 * 1024 * 1024
 
 DEFAULT_FAULT_AT = {
     "reply-421-mid-session": "TRANSFER",
+    "reply-421-once": "TRANSFER",
     "huge-reply-line": "GREETING",
     "non-numeric-reply": "GREETING",
     "endless-multiline": "GREETING",
@@ -211,6 +230,9 @@ class Config:
             self.tls.load_cert_chain(args.cert, args.key)
         self.tls_data = (args.tls or
                          args.scenario == "tls-data-without-close-notify")
+        # Faults that strike once in the server's life (reply-421-once,
+        # cut-retr-once), whichever session meets them.
+        self.struck_once = False
 
 
 class Abort(Exception):
@@ -234,10 +256,13 @@ class Session:
         self.active_target = None
         self.fault_done = False
         self.preliminary_sent = False
+        self.rest = 0
 
     # --- replies ------------------------------------------------------------
     def is_fault_point(self, verb):
         if self.fault_done or not self.c.fault_at:
+            return False
+        if self.c.scenario == "reply-421-once" and self.c.struck_once:
             return False
         if self.c.fault_at == "TRANSFER":
             return verb in TRANSFER_VERBS
@@ -441,7 +466,13 @@ class Session:
         if scenario in ("close-mid-retr", "close-mid-stor"):
             writer.close()
             raise Abort(scenario)
-        if scenario == "reset-data-mid-transfer":
+        if scenario == "cut-retr-once":
+            self.c.struck_once = True
+            writer.close()
+            await self.close_data_setup()
+            await self.reply(426, "Connection closed; transfer aborted.", verb)
+            return True
+        if scenario in ("reset-data-mid-transfer", "partial-stor"):
             self.reset(writer)
             await self.close_data_setup()
             await self.reply(426, "Connection closed; transfer aborted.", verb)
@@ -600,6 +631,9 @@ class Session:
         if conn is None:
             return
         reader, writer = conn
+        if verb == "RETR" and self.rest:
+            payload = payload[self.rest:]
+        self.rest = 0
         if verb == "RETR":
             size_note = (" (%d bytes)" % len(payload)
                          if self.type == "I" and not self.c.hide_size else "")
@@ -618,11 +652,21 @@ class Session:
                 return
             reader, writer, raw = secured
         half = payload[: len(payload) // 2]
-        if verb == "RETR" and scenario in ("close-mid-retr",
-                                           "reset-data-mid-transfer",
-                                           "stall-data-mid-transfer",
-                                           "stall-retr-hear-control",
-                                           "short-retr"):
+        if verb == "RETR" and scenario == "slow-retr-silent":
+            self.ev.log("fault", what=scenario)
+            step = -(-len(payload) // 8) or 1
+            for i in range(0, len(payload), step):
+                writer.write(payload[i:i + step])
+                await writer.drain()
+                await asyncio.sleep(0.25)
+            writer.close()
+            self.ev.log("retr", path=path, bytes=len(payload), complete=True)
+            await self.stall(log=False)
+        cut_once = scenario == "cut-retr-once" and not self.c.struck_once
+        if verb == "RETR" and (cut_once or scenario in (
+                "close-mid-retr", "reset-data-mid-transfer",
+                "stall-data-mid-transfer", "stall-retr-hear-control",
+                "short-retr")):
             sent = 0
             try:
                 writer.write(half)
@@ -683,12 +727,15 @@ class Session:
                 return
             reader, writer, _ = secured
         if scenario in ("close-mid-stor", "reset-data-mid-transfer",
-                        "stall-data-mid-transfer"):
+                        "stall-data-mid-transfer", "partial-stor"):
             try:
                 first = await asyncio.wait_for(reader.read(CHUNK), 10)
             except (OSError, asyncio.TimeoutError):
                 first = b""
             self.ev.log("stor", path=target, bytes=len(first), complete=False)
+            if scenario == "partial-stor":
+                with open(real, "wb") as out:
+                    out.write(first)
             if await self.fault_mid_transfer(writer, verb):
                 return
         data = bytearray()
@@ -709,6 +756,9 @@ class Session:
             return
         if self.type == "A":
             data = bytes(data).replace(b"\r\n", b"\n")
+        if scenario == "short-stor":
+            self.ev.log("fault", what=scenario)
+            data = data[: len(data) // 2]
         with open(real, "ab" if verb == "APPE" else "wb") as out:
             out.write(data)
         await self.reply(226, "Transfer complete.", verb)
@@ -718,8 +768,9 @@ class Session:
         scenario = self.c.scenario
         if scenario == "stall-greeting":
             await self.stall()
-        if scenario == "reply-421-mid-session" and self.is_fault_point(
-                "GREETING"):
+        if scenario in ("reply-421-mid-session",
+                        "reply-421-once") and self.is_fault_point("GREETING"):
+            self.c.struck_once = True
             self.ev.log("fault", what=scenario, at="GREETING")
             self.ev.log("reply", code="421")
             await self.send_raw(b"421 Service not available, closing "
@@ -748,9 +799,10 @@ class Session:
             if scenario == "close-after-pass" and verb == "PASS":
                 self.ev.log("fault", what=scenario)
                 raise Abort(scenario)
-            if (scenario == "reply-421-mid-session" and
+            if (scenario in ("reply-421-mid-session", "reply-421-once") and
                     self.is_fault_point(verb)):
                 self.fault_done = True
+                self.c.struck_once = True
                 self.ev.log("fault", what=scenario, at=verb)
                 self.ev.log("reply", code="421")
                 await self.send_raw(b"421 Service not available, closing "
@@ -783,8 +835,8 @@ class Session:
                 await r(230, "Login successful.")
             return
         if verb == "FEAT":
-            features = ["EPRT", "MDTM", "MLST type*;size*;modify*;", "SIZE",
-                        "UTF8"]
+            features = ["EPRT", "MDTM", "MLST type*;size*;modify*;",
+                        "REST STREAM", "SIZE", "UTF8"]
             if self.c.scenario != "pasv-other-host":
                 features.insert(1, "EPSV")
             await r(211, "Features:", lines=features)
@@ -883,6 +935,14 @@ class Session:
             await self.transfer_out(verb, arg, payload)
         elif verb in ("STOR", "APPE"):
             await self.transfer_in(verb, arg)
+        elif verb == "REST":
+            try:
+                self.rest = int(arg)
+            except ValueError:
+                await r(501, "Bad REST offset.")
+                return
+            self.ev.log("rest", offset=self.rest)
+            await r(350, "Restart position accepted (%d)." % self.rest)
         elif verb == "SIZE":
             real = self.real(self.vpath(arg))
             if self.c.hide_size:
@@ -930,6 +990,11 @@ class Session:
                 await r(503, "RNFR required first.")
                 return
             source, self.rename_from = self.rename_from, None
+            if (self.c.scenario == "rnto-no-replace" and
+                    os.path.exists(self.real(self.vpath(arg)))):
+                self.ev.log("fault", what="rnto-no-replace")
+                await r(550, "Rename failed: target exists.")
+                return
             try:
                 os.rename(self.real(source), self.real(self.vpath(arg)))
                 await r(250, "Rename successful.")
@@ -1035,7 +1100,9 @@ def main():
              "huge-reply-line", "non-numeric-reply", "endless-multiline",
              "pwd-unbalanced-quotes", "garbage-listing", "tls-plain-data",
              "tls-stall-after-auth", "tls-clear-after-234",
-             "tls-data-without-close-notify"}
+             "tls-data-without-close-notify", "short-stor", "partial-stor",
+             "reply-421-once", "cut-retr-once", "slow-retr-silent",
+             "rnto-no-replace"}
     if args.scenario not in known:
         sys.stderr.write("unknown scenario: %s\n" % args.scenario)
         sys.exit(2)

@@ -1,7 +1,7 @@
 // The Windows Env's sockets on loopback: connections over IPv4 and IPv6 with
 // their addresses, what a failed connect, a silent peer or a full socket
 // gives, a listener that takes only the server's host, and files sent with
-// TransmitFile from where their offset stands.
+// TransmitFile from where their offset stands, and keepalive on a socket.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -57,6 +57,14 @@ std::string ReadToEnd(Stream& stream) {
 double Seconds(std::chrono::steady_clock::time_point since) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - since)
       .count();
+}
+
+TEST(WinsockTest, KeepAliveIsSetOnAConnectedSocketOnly) {
+  Pair pair = Connected("127.0.0.1");
+  ASSERT_TRUE(pair.client && pair.server);
+  EXPECT_EQ(pair.client->SetKeepAlive(60, 15), 0u);
+  pair.client->Close();
+  EXPECT_NE(pair.client->SetKeepAlive(60, 15), 0u);
 }
 
 TEST(WinsockTest, ConnectionsOverIPv4AndIPv6CarryBytesBothWays) {
