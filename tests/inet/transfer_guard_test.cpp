@@ -106,9 +106,10 @@ class GuardTest : public ::testing::Test {
   platform::Env* env_ = nullptr;
   std::unique_ptr<FaultServer> server_;
   TempDir local_;
+  // Before the client: its closing dialogue (QUIT) is still traced.
+  std::vector<std::string> trace_;
   std::unique_ptr<FtpClient> client_;
   HINTERNET internet_ = 0;
-  std::vector<std::string> trace_;
 };
 
 // ---------------------------------------------------------------------------
@@ -279,7 +280,8 @@ TEST_F(GuardTest, ARefusedConnectionIsTriedAgainUpToTheCount) {
                                     INTERNET_SERVICE_FTP, 0, 0),
             0u);
   EXPECT_EQ(client.GetLastError(), ERROR_INTERNET_CANNOT_CONNECT);
-  EXPECT_THAT(trace_, ElementsAre(StartsWith("attempt 1 of 2: error 12029")));
+  EXPECT_THAT(trace_, Contains(StartsWith("attempt 1 of 2: error 12029")));
+  EXPECT_THAT(trace_, Not(Contains(StartsWith("attempt 2"))));
 }
 
 // Interrupted at the first look: the wait ends at once.
@@ -298,6 +300,7 @@ TEST_F(GuardTest, AnInterruptionEndsTheWaitBetweenAttempts) {
   EXPECT_FALSE(Put(h));
   EXPECT_EQ(client_->GetLastError(), ERROR_CANCELLED);
   EXPECT_EQ(Count(server_->Commands(), "STOR"), 1u);
+  client_.reset();  // it closes through `interrupted`, which ends here
 }
 
 // ---------------------------------------------------------------------------
