@@ -34,7 +34,7 @@ constexpr size_t kSendChunk = size_t{1} << 20;
 // The longest one blocked sendfile(2) call waits for room.
 constexpr int kWaitSliceMs = 200;
 // The bytes a sending socket may hold that TCP has not sent yet.
-constexpr int kUnsentLowWater = 64 * 1024;
+constexpr int kUnsentLowWater = 16 * 1024;
 // The pipe between the socket and the file, when the system grants it.
 constexpr int kPipeSize = 1 << 20;
 
