@@ -11,7 +11,13 @@ what count. The figures also go to compare.json and compare.csv in the output
 folder, the checked targets to targets.csv.
 
     /usr/bin/python3 bench/compare.py --build build-bench [--out DIR]
-        [--cases 1,2,3,4,5,6] [--reps N] [--quick]
+        [--cases 1,2,3,4,5,6] [--reps N] [--quick] [--source tmpfs|ext4]
+
+Every run writes a fresh file (the previous run's output is removed before
+the clock starts), and the ratios are the medians of pair-by-pair ratios,
+the order of each pair alternating. --source ext4 reads the uploaded files
+from a folder on the disk (in the build folder), from the page cache,
+instead of /dev/shm.
 
 Cases: 1 a 1 GiB binary upload and download; 2 ASCII against binary on a
 256 MiB text file; 3 a 1 KiB upload and download, with the commands each
@@ -412,6 +418,18 @@ def make_text(path, size):
             f.write(block)
 
 
+def warm_page_cache(path):
+    """Reads the file once, so that its pages are in the page cache."""
+    with open(path, "rb") as f:
+        while f.read(16 * MIB):
+            pass
+
+
+def file_system(path):
+    out = command_line(["stat", "-f", "-c", "%T", path]).strip()
+    return out or "unknown"
+
+
 def make_folder(path, entries):
     os.makedirs(path)
     for i in range(entries):
@@ -424,19 +442,20 @@ def make_folder(path, entries):
 
 class Files:
     """Where a file lives: the local source (`src/NAME`), the copy the server
-    offers for download (`root/NAME`, a hard link to the source), the local
-    name an upload is made from (`up/up-NAME`, another hard link, since some
-    clients name the remote file after the local one) and its remote target
-    (`root/up-NAME`)."""
+    offers for download (`root/NAME`, a hard link to the source, or a copy
+    when the source lies on another file system), the local name an upload
+    is made from (`up/up-NAME`, another hard link, since some clients name
+    the remote file after the local one) and its remote target
+    (`root/up-NAME`). With --source ext4, `src` and `up` lie on the disk."""
 
     def __init__(self, bench, name, size, text):
         self.name = name
         self.size = size
         self.text = text
-        self.src = os.path.join(bench.top, "src", name)
+        self.src = os.path.join(bench.source_top, "src", name)
         self.lines = 0  # line ends in a text file, counted once it exists
         self.up_name = "up-" + name
-        self.up_local = os.path.join(bench.top, "up", self.up_name)
+        self.up_local = os.path.join(bench.source_top, "up", self.up_name)
         self.up_target = os.path.join(bench.server.root, self.up_name)
 
 
@@ -464,6 +483,17 @@ class Bench:
         os.chmod(self.top, 0o755)
         for sub in ("src", "up", "dl", "run", "home"):
             os.makedirs(os.path.join(self.top, sub))
+        # The local files a client uploads: in tmpfs beside everything else,
+        # or on the disk (an ext4 folder in the build folder), read from the
+        # page cache.
+        self.source_top = self.top
+        if args.source == "ext4":
+            self.source_top = tempfile.mkdtemp(dir=self.build,
+                                               prefix="zorvex-compare-")
+            CLEANUP.folders.append(self.source_top)
+            os.chmod(self.source_top, 0o755)
+            for sub in ("src", "up"):
+                os.makedirs(os.path.join(self.source_top, sub))
         self.secret = os.path.join(self.top, "secret")
         os.makedirs(self.secret, mode=0o700)
         # The servers' configurations, accounts, logs and certificates go
@@ -664,6 +694,8 @@ class Bench:
             target = os.path.join(outdir, files.name)
         else:
             outdir = list_out
+        # Every run writes a fresh file, as a user's transfer does: the
+        # previous run's output is removed before the clock starts.
         if target is not None and os.path.lexists(target):
             os.unlink(target)
         argv = client.argv(op, files, outdir)
@@ -1030,6 +1062,11 @@ def main():
                         help="repetitions for every case (default 7 for the "
                              "large files, 20 for small files, 15 for the "
                              "listing)")
+    parser.add_argument("--source", choices=("tmpfs", "ext4"),
+                        default="tmpfs",
+                        help="where the files uploaded are read from: tmpfs "
+                             "(/dev/shm, the default) or a folder in the "
+                             "build folder on the disk, from the page cache")
     parser.add_argument("--server-ascii", action="store_true",
                         help="let vsftpd convert line ends in ASCII mode too "
                              "(off in its stock configuration)")
@@ -1090,7 +1127,7 @@ def run_all(args, cases):
     for key, value in info.items():
         print("  %-11s %s" % (key, value))
 
-    src = os.path.join(bench.top, "src")
+    src = os.path.join(bench.source_top, "src")
     files = {}
     started = time.perf_counter()
 
@@ -1104,7 +1141,11 @@ def run_all(args, cases):
                     if not chunk:
                         break
                     f.lines += chunk.count(b"\n")
-        os.link(f.src, os.path.join(bench.server.root, name))
+        if bench.source_top == bench.top:
+            os.link(f.src, os.path.join(bench.server.root, name))
+        else:
+            shutil.copyfile(f.src, os.path.join(bench.server.root, name))
+            warm_page_cache(f.src)
         os.link(f.src, f.up_local)
         files[name] = f
         return f
@@ -1119,7 +1160,8 @@ def run_all(args, cases):
         add("mid.bin", MIB)
     if 5 in cases:
         make_folder(os.path.join(bench.server.root, "big"), entries)
-    print("Data under %s made in %.1f s" % (src, time.perf_counter() - started))
+    print("Data under %s (%s) made in %.1f s"
+          % (src, file_system(src), time.perf_counter() - started))
 
     bench.server.start()
     print("vsftpd on %s:%d, root %s" % (HOST, bench.server.port,
@@ -1264,7 +1306,8 @@ def write_results(bench, args, info, cases):
     document = {
         "machine": info,
         "settings": {"cases": cases, "quick": args.quick, "reps": args.reps,
-                     "server": "vsftpd on 127.0.0.1, root on tmpfs (/dev/shm)"},
+                     "server": "vsftpd on 127.0.0.1, root on tmpfs (/dev/shm)",
+                     "source": args.source},
         "results": bench.results,
         "targets": bench.targets,
         # Every failed run of a peer, also kept in its case's record.

@@ -1,6 +1,8 @@
 #include "inet/file_transfer.h"
 
+#include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "inet/line_ends.h"
@@ -30,23 +32,20 @@ DWORD ReceiveAscii(platform::Stream& data, platform::File& file,
   // Local text in the network's form is written as it arrives.
   if (platform::LocalTextUsesCrlf())
     return data.ReceiveFile(file, timeout_ms, received);
-  std::vector<char> buf(kAsciiBuffer);
-  std::vector<char> converted(CrlfToLf::MaxOutput(buf.size()));
+  // CR LF to LF only shrinks the text, so each chunk is converted where it
+  // was received; the byte in front is room for a CR held back from the
+  // chunk before.
+  std::unique_ptr<char[]> buf(new char[kAsciiBuffer + 1]);
+  char* const chunk = buf.get() + 1;
   CrlfToLf to_lf;
   for (;;) {
     size_t got = 0;
-    if (DWORD e = data.Read(buf.data(), buf.size(), timeout_ms, &got)) return e;
+    if (DWORD e = data.Read(chunk, kAsciiBuffer, timeout_ms, &got)) return e;
     if (got == 0) break;
     *received += got;
-    DWORD e;
-    // A server that stores LF text and does not convert sends it as is.
-    if (to_lf.Unchanged(buf.data(), got)) {
-      e = file.Write(buf.data(), got);
-    } else {
-      const size_t size = to_lf.Convert(buf.data(), got, converted.data());
-      e = file.Write(converted.data(), size);
-    }
-    if (e != 0) return e;
+    const std::string_view text = to_lf.ConvertInPlace(chunk, got);
+    if (text.empty()) continue;
+    if (DWORD e = file.Write(text.data(), text.size())) return e;
   }
   std::string rest;
   to_lf.Finish(&rest);

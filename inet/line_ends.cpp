@@ -29,6 +29,27 @@ inline ptrdiff_t CopyBlockUpTo(char c, const char* p, char* out) {
 #endif
 }
 
+// Moves the bytes at `p` up to the first `c` among the next 16 to `out`,
+// which lies at or before `p`, and returns their number (16 when there is no
+// `c`). Only bytes already read are overwritten, so a chunk can be converted
+// where it lies.
+inline ptrdiff_t MoveBlockUpTo(char c, const char* p, char* out) {
+#if defined(__SSE2__)
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  const unsigned mask = static_cast<unsigned>(
+      _mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(c))));
+  if (mask == 0) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), v);
+    return kBlock;
+  }
+  const ptrdiff_t i = __builtin_ctz(mask);
+#else
+  const ptrdiff_t i = std::find(p, p + kBlock, c) - p;
+#endif
+  std::memmove(out, p, static_cast<size_t>(i));
+  return i;
+}
+
 }  // namespace
 
 // Room: the output never runs more than twice the input consumed, so a
@@ -75,7 +96,8 @@ size_t CrlfToLf::Convert(const char* in, size_t size, char* out) {
     pending_cr_ = false;
     if (*p != '\n') *o++ = '\r';
   }
-  while (end - p >= kBlock) {
+  while (end - p > kBlock) {
+    // More than a block left: a CR in it has a byte after it to look at.
     const ptrdiff_t i = CopyBlockUpTo('\r', p, o);
     if (i == kBlock) {
       p += kBlock;
@@ -107,6 +129,40 @@ void CrlfToLf::Convert(std::string_view in, std::string* out) {
   const size_t at = out->size();
   out->resize(at + MaxOutput(in.size()));
   out->resize(at + Convert(in.data(), in.size(), out->data() + at));
+}
+
+std::string_view CrlfToLf::ConvertInPlace(char* data, size_t size) {
+  char* out = data;
+  if (size == 0) return {out, 0};
+  if (pending_cr_) {
+    pending_cr_ = false;
+    if (*data != '\n') *--out = '\r';
+  }
+  char* const end = data + size;
+  // Nothing moves before the first CR.
+  char* p = static_cast<char*>(std::memchr(data, '\r', size));
+  if (p == nullptr) return {out, size + static_cast<size_t>(data - out)};
+  char* o = p;
+  while (end - p > kBlock) {
+    const ptrdiff_t i = MoveBlockUpTo('\r', p, o);
+    p += i;
+    o += i;
+    if (i == kBlock) continue;
+    // A CR with at least one byte after it: dropped before an LF.
+    if (p[1] != '\n') *o++ = '\r';
+    ++p;
+  }
+  for (; p < end; ++p) {
+    if (*p == '\r') {
+      if (p + 1 == end) {
+        pending_cr_ = true;  // the next chunk decides
+        break;
+      }
+      if (p[1] == '\n') continue;
+    }
+    *o++ = *p;
+  }
+  return {out, static_cast<size_t>(o - out)};
 }
 
 bool CrlfToLf::Unchanged(const char* in, size_t size) const {

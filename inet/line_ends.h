@@ -35,6 +35,11 @@ class CrlfToLf {
   size_t Convert(const char* in, size_t size, char* out);
   // Appends the converted chunk to *out.
   void Convert(std::string_view in, std::string* out);
+  // Converts the chunk where it lies and returns the converted text. The
+  // output never runs ahead of the input, except that a CR held back from
+  // the chunk before and not followed by LF is written at data[-1]: the byte
+  // before `data` must be writable room, and the text then starts there.
+  std::string_view ConvertInPlace(char* data, size_t size);
   // True when the chunk would come out as it is (it holds no CR and none is
   // held back), so that it can be used without Convert.
   bool Unchanged(const char* in, size_t size) const;

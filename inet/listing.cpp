@@ -120,24 +120,37 @@ constexpr std::array<std::string_view, 12> kMonths = {
 int MonthNumber(std::string_view s) {
   if (s.size() != 3) return 0;
   for (size_t i = 0; i < kMonths.size(); ++i) {
-    if (EqualsIgnoreCase(s, kMonths[i])) return static_cast<int>(i) + 1;
+    // The first letter rules out most months without a comparison.
+    if (LowerAscii(s[0]) == kMonths[i][0] && EqualsIgnoreCase(s, kMonths[i]))
+      return static_cast<int>(i) + 1;
   }
   return 0;
 }
 
+// The characters a permissions column takes, as a table looked up once per
+// character: every line of a listing passes through here.
+class CharSet {
+ public:
+  constexpr explicit CharSet(std::string_view chars) {
+    for (char c : chars) in_[static_cast<unsigned char>(c)] = true;
+  }
+  constexpr bool Has(char c) const { return in_[static_cast<unsigned char>(c)]; }
+
+ private:
+  std::array<bool, 256> in_{};
+};
+
+constexpr CharSet kFileKinds("-dlcbpsD");
+constexpr CharSet kModeChars("-rwxsStTlL");
+constexpr CharSet kModeMarks("+.@");
+
 // "drwxr-xr-x", optionally followed by an ACL or security-context mark.
 bool IsPermissions(std::string_view s) {
-  if (s.size() < 10 || s.size() > 11) return false;
-  if (std::string_view("-dlcbpsD").find(s[0]) == std::string_view::npos) {
-    return false;
-  }
+  if (s.size() < 10 || s.size() > 11 || !kFileKinds.Has(s[0])) return false;
   for (size_t i = 1; i < 10; ++i) {
-    if (std::string_view("-rwxsStTlL").find(s[i]) == std::string_view::npos) {
-      return false;
-    }
+    if (!kModeChars.Has(s[i])) return false;
   }
-  return s.size() == 10 ||
-         std::string_view("+.@").find(s[10]) != std::string_view::npos;
+  return s.size() == 10 || kModeMarks.Has(s[10]);
 }
 
 // "H:MM" or "HH:MM".

@@ -6,7 +6,7 @@
 # a test authority made by openssl) and prints a table of figures and ratios
 # (JSON and CSV in build-bench/results/, or the folder given with --out).
 # Options are passed on to compare.py: --cases 1,2,3,4,5,6  --reps N  --quick
-# --out DIR.
+# --out DIR  --source tmpfs|ext4 (where the uploaded files are read from).
 # Nothing leaves the loopback interface.
 set -euo pipefail
 

@@ -13,8 +13,14 @@
 namespace platform {
 namespace {
 
-bool IsUtf8(const std::string& codeset) {
-  return codeset == "UTF-8" || codeset == "utf8" || codeset == "UTF8";
+// AnsiIsUtf8 without building the codeset's name: names of a listing's
+// entries pass through here one by one.
+bool LocaleIsUtf8() {
+  const char* cs = nl_langinfo(CODESET);
+  if (cs == nullptr || *cs == '\0') return true;
+  for (const char* utf8 : {"UTF-8", "utf8", "UTF8", "ANSI_X3.4-1968", "ASCII"})
+    if (std::strcmp(cs, utf8) == 0) return true;
+  return false;
 }
 
 // Converts with iconv; on a sequence that cannot be converted, writes
@@ -61,18 +67,16 @@ std::string AnsiCodeset() {
   return codeset;
 }
 
-bool AnsiIsUtf8() { return IsUtf8(AnsiCodeset()); }
+bool AnsiIsUtf8() { return LocaleIsUtf8(); }
 
 std::string ToAnsi(std::string_view utf8) {
-  const std::string codeset = AnsiCodeset();
-  if (IsUtf8(codeset)) return std::string(utf8);
-  return Convert(utf8, codeset.c_str(), "UTF-8", "?");
+  if (LocaleIsUtf8()) return std::string(utf8);
+  return Convert(utf8, AnsiCodeset().c_str(), "UTF-8", "?");
 }
 
 std::string FromAnsi(std::string_view ansi) {
-  const std::string codeset = AnsiCodeset();
-  if (IsUtf8(codeset)) return std::string(ansi);
-  return Convert(ansi, "UTF-8", codeset.c_str(), "\xEF\xBF\xBD");
+  if (LocaleIsUtf8()) return std::string(ansi);
+  return Convert(ansi, "UTF-8", AnsiCodeset().c_str(), "\xEF\xBF\xBD");
 }
 
 bool LocalTextUsesCrlf() { return false; }

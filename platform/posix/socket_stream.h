@@ -3,6 +3,9 @@
 // SIGPIPE. SendFile and ReceiveFile move a regular file's bytes with
 // sendfile(2) and splice(2), without copying them through the program, and
 // fall back to copying where the file or the socket does not take them.
+// SendFile lets the socket block for the time of the transfer, each wait
+// sliced short so that an interruption still ends it at once and a peer that
+// takes nothing for the timeout still times it out.
 #ifndef ZORVEX_PLATFORM_POSIX_SOCKET_STREAM_H_
 #define ZORVEX_PLATFORM_POSIX_SOCKET_STREAM_H_
 

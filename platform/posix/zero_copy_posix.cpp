@@ -1,19 +1,26 @@
-// The plain socket's file paths: sendfile(2) for uploads, splice(2) through a
-// pipe for downloads, so that no file byte passes through the program; a
-// file or socket that does not take them is copied through Stream's loops.
+// The plain socket's file paths: sendfile(2) for uploads, on a socket that
+// blocks for the time of the transfer, splice(2) through a pipe for
+// downloads, so that no file byte passes through the program; a file or
+// socket that does not take them is copied through Stream's loops.
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/sendfile.h>
+#include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <vector>
 
+#include "platform/deadline.h"
 #include "platform/errors.h"
 #include "platform/file.h"
+#include "platform/posix/interrupt_posix.h"
 #include "platform/posix/posix_file.h"
 #include "platform/posix/socket_stream.h"
 
@@ -21,9 +28,13 @@ namespace platform {
 namespace {
 
 constexpr size_t kCopyBuffer = 64 * 1024;
-// The most one sendfile(2) call is asked to move; it moves what the socket
-// buffer takes.
-constexpr size_t kSendChunk = size_t{1} << 30;
+// The most one sendfile(2) call is asked to move: between calls the sender
+// checks for an interruption.
+constexpr size_t kSendChunk = size_t{1} << 20;
+// The longest one blocked sendfile(2) call waits for room.
+constexpr int kWaitSliceMs = 200;
+// The bytes a sending socket may hold that TCP has not sent yet.
+constexpr int kUnsentLowWater = 16 * 1024;
 // The pipe between the socket and the file, when the system grants it.
 constexpr int kPipeSize = 1 << 20;
 
@@ -65,6 +76,66 @@ class SigpipeSuppressed {
   bool was_pending_ = false;
 };
 
+// While a file is sent, the socket blocks: sendfile(2) waits for room in
+// the kernel and goes on where it stopped, with no EAGAIN, poll and new call
+// in between. Each blocked call waits at most kWaitSliceMs, so that the
+// caller checks for an interruption and its own timeout between waits, and
+// the queue of bytes not yet sent is kept under kUnsentLowWater: the sender
+// hands the next pages to TCP itself as soon as the peer acknowledges
+// earlier ones, instead of that work falling to the receiver's side on
+// loopback. The socket's own settings come back at the end. Where the
+// blocking mode cannot be set, on() is false and the caller polls.
+class BlockingSends {
+ public:
+  explicit BlockingSends(int fd) : fd_(fd) {
+    flags_ = ::fcntl(fd_, F_GETFL);
+    socklen_t len = sizeof old_timeout_;
+    if (flags_ < 0 || ::getsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &old_timeout_,
+                                   &len) != 0)
+      return;
+    const timeval slice{0, kWaitSliceMs * 1000};
+    if (::setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &slice, sizeof slice) != 0)
+      return;
+    if (::fcntl(fd_, F_SETFL, flags_ & ~O_NONBLOCK) != 0) {
+      ::setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &old_timeout_,
+                   sizeof old_timeout_);
+      return;
+    }
+    on_ = true;
+    len = sizeof old_low_water_;
+    if (::getsockopt(fd_, IPPROTO_TCP, TCP_NOTSENT_LOWAT, &old_low_water_,
+                     &len) == 0) {
+      const int low_water = kUnsentLowWater;
+      low_water_set_ = ::setsockopt(fd_, IPPROTO_TCP, TCP_NOTSENT_LOWAT,
+                                    &low_water, sizeof low_water) == 0;
+    }
+  }
+  ~BlockingSends() { End(); }
+  // Gives the socket its own settings back (once).
+  void End() {
+    if (!on_) return;
+    on_ = false;
+    if (low_water_set_)
+      ::setsockopt(fd_, IPPROTO_TCP, TCP_NOTSENT_LOWAT, &old_low_water_,
+                   sizeof old_low_water_);
+    ::setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &old_timeout_,
+                 sizeof old_timeout_);
+    ::fcntl(fd_, F_SETFL, flags_);
+  }
+  BlockingSends(const BlockingSends&) = delete;
+  BlockingSends& operator=(const BlockingSends&) = delete;
+
+  bool on() const { return on_; }
+
+ private:
+  int fd_;
+  int flags_ = -1;
+  timeval old_timeout_{};
+  int old_low_water_ = 0;
+  bool on_ = false;
+  bool low_water_set_ = false;
+};
+
 struct Pipe {
   int fds[2] = {-1, -1};
   ~Pipe() {
@@ -94,22 +165,33 @@ uint32_t SocketStream::SendFile(File& file, int timeout_ms) {
   const int fd = static_cast<int>(file.NativeHandle());
   if (fd < 0 || fd_ < 0) return Stream::SendFile(file, timeout_ms);
   SigpipeSuppressed no_sigpipe;
+  BlockingSends blocking(fd_);
+  // A peer that takes nothing for `timeout_ms` times the transfer out.
+  Deadline deadline(timeout_ms);
   bool sent_any = false;
   for (;;) {
+    if (Interrupted()) return ERROR_CANCELLED;
     const ssize_t n = ::sendfile(fd_, fd, nullptr, kSendChunk);
     if (n > 0) {
       sent_any = true;
+      deadline = Deadline(timeout_ms);
       continue;
     }
     if (n == 0) return 0;  // end of file
     const int err = errno;
     if (err == EINTR) continue;
     if (err == EAGAIN || err == EWOULDBLOCK) {
-      if (uint32_t e = WaitReady(fd_, POLLOUT, timeout_ms)) return e;
+      if (!blocking.on()) {
+        if (uint32_t e = WaitReady(fd_, POLLOUT, timeout_ms)) return e;
+      } else if (deadline.LeftMs() == 0) {
+        return ERROR_INTERNET_TIMEOUT;
+      }
       continue;
     }
-    if ((err == EINVAL || err == ENOSYS) && !sent_any)
+    if ((err == EINVAL || err == ENOSYS) && !sent_any) {
+      blocking.End();
       return Stream::SendFile(file, timeout_ms);
+    }
     if (IsSocketErrno(err)) return NetworkErrno(err);
     return err == ENOMEM ? ERROR_NOT_ENOUGH_MEMORY : ERROR_READ_FAULT;
   }

@@ -3,8 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <string>
+#include <string_view>
 
 namespace inet {
 namespace {
@@ -22,6 +25,24 @@ std::string Download(const std::string& in, size_t chunk) {
   std::string out;
   for (size_t i = 0; i < in.size(); i += chunk)
     conv.Convert(std::string_view(in).substr(i, chunk), &out);
+  conv.Finish(&out);
+  return out;
+}
+
+// As a download receives: each chunk lands one byte into a buffer of its own
+// (the byte in front is room for a held-back CR) and is converted there.
+std::string DownloadInPlace(const std::string& in, size_t chunk) {
+  CrlfToLf conv;
+  std::string out;
+  std::string buffer(chunk + 1, '#');
+  for (size_t i = 0; i < in.size(); i += chunk) {
+    const size_t n = std::min(chunk, in.size() - i);
+    in.copy(buffer.data() + 1, n, i);
+    const std::string_view text = conv.ConvertInPlace(buffer.data() + 1, n);
+    EXPECT_GE(text.data(), buffer.data());
+    EXPECT_LE(text.data() + text.size(), buffer.data() + 1 + n);
+    out += text;
+  }
   conv.Finish(&out);
   return out;
 }
@@ -101,7 +122,72 @@ TEST(LineEndsTest, LongTextCutAnywhereMatchesTheByteRules) {
     SCOPED_TRACE(chunk);
     EXPECT_TRUE(Upload(text, chunk) == up);
     EXPECT_TRUE(Download(text, chunk) == down);
+    EXPECT_TRUE(DownloadInPlace(text, chunk) == down);
   }
+}
+
+TEST(LineEndsTest, ACrEndingAChunkOfWholeBlocksIsHeldBack) {
+  // The byte after the chunk is an LF that belongs to nobody: the CR must
+  // wait for the next chunk, not look past the end.
+  for (size_t size : {16u, 32u}) {
+    SCOPED_TRACE(size);
+    std::string buffer(size - 1, 'a');
+    buffer += "\r\n";
+    CrlfToLf copying;
+    char out[64];
+    EXPECT_EQ(copying.Convert(buffer.data(), size, out), size - 1);
+    std::string held;
+    copying.Finish(&held);
+    EXPECT_EQ(held, "\r");
+    CrlfToLf in_place;
+    EXPECT_EQ(in_place.ConvertInPlace(buffer.data() + 1, size - 1).size(),
+              size - 2);
+    EXPECT_EQ(in_place.ConvertInPlace(buffer.data() + 1, size - 1).size(),
+              size - 1);
+    std::string rest;
+    in_place.Finish(&rest);
+    EXPECT_EQ(rest, "\r");
+  }
+}
+
+TEST(LineEndsTest, InPlaceDownloadMatchesTheByteRules) {
+  const std::string in = "a\r\nb\nc\rd\r\r\n\r";
+  for (size_t chunk = 1; chunk <= in.size(); ++chunk) {
+    SCOPED_TRACE(chunk);
+    EXPECT_EQ(DownloadInPlace(in, chunk), "a\nb\nc\rd\r\n\r");
+  }
+  // Blocks of 16 with CRs packed close, so that the output falls behind the
+  // input by more and more while later bytes are still to be read.
+  std::string dense;
+  for (int i = 0; i < 300; ++i)
+    dense += (i % 7 == 0) ? "\r\r\n" : (i % 5 == 0 ? "x\r" : "\r\nabcdefghijklmnopq");
+  for (size_t chunk : {1u, 2u, 15u, 16u, 17u, 33u, 1000u, 100000u}) {
+    SCOPED_TRACE(chunk);
+    EXPECT_TRUE(DownloadInPlace(dense, chunk) == ReferenceDownload(dense));
+  }
+}
+
+TEST(LineEndsTest, InPlaceHeldBackCrAcrossChunks) {
+  CrlfToLf conv;
+  char buf[16];
+  auto convert = [&](const char* text) {
+    const size_t n = std::strlen(text);
+    std::memcpy(buf + 1, text, n);
+    return std::string(conv.ConvertInPlace(buf + 1, n));
+  };
+  EXPECT_EQ(convert("line\r"), "line");  // the CR waits
+  EXPECT_EQ(convert("\nnext"), "\nnext");  // and goes with the LF
+  EXPECT_EQ(convert("lone\r"), "lone");
+  // No LF follows: the CR comes out first, in the room before the chunk.
+  const std::string after = convert("x\r\n");
+  EXPECT_EQ(after, "\rx\n");
+  EXPECT_EQ(convert("\r"), "");  // a chunk of a single CR is held whole
+  EXPECT_EQ(convert("\r"), "\r");  // the next CR frees the one before
+  EXPECT_EQ(convert(""), "");  // an empty chunk changes nothing
+  std::string rest;
+  conv.Finish(&rest);
+  EXPECT_EQ(rest, "\r");  // the final CR stays
+  EXPECT_EQ(convert("plain\n"), "plain\n");
 }
 
 TEST(LineEndsTest, UnchangedOnlyWithoutAnyCr) {

@@ -4,13 +4,17 @@
 #include "platform/posix/socket_stream.h"
 
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -18,6 +22,7 @@
 
 #include "platform/env.h"
 #include "platform/errors.h"
+#include "platform/posix/interrupt_posix.h"
 #include "platform/posix/posix_file.h"
 #include "tests/support/ftp_server.h"
 #include "tests/support/raw_control.h"
@@ -91,6 +96,65 @@ TEST(SocketStreamTest, SendsWholeFileFromTheCurrentOffset) {
     EXPECT_TRUE(got == content.substr(static_cast<size_t>(start)))
         << "start " << start << ", got " << got.size() << " bytes";
   }
+}
+
+// A file larger than what the socket buffers of both ends can hold, so that
+// a peer that reads nothing holds the sender up.
+struct StalledUpload {
+  TempDir dir;
+  Connection c;
+  std::unique_ptr<PosixFile> file;
+  StalledUpload() {
+    WriteFile(dir.path() + "/src", Pattern(32 * 1024 * 1024));
+    file = std::make_unique<PosixFile>(
+        ::open((dir.path() + "/src").c_str(), O_RDONLY));
+  }
+  int fd() const { return static_cast<SocketStream*>(c.ours.get())->fd(); }
+};
+
+TEST(SocketStreamTest, StalledSendTimesOutAndRestoresTheSocket) {
+  StalledUpload up;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(up.c.ours->SendFile(*up.file, 700), ERROR_INTERNET_TIMEOUT);
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(took, std::chrono::milliseconds(700));
+  EXPECT_LT(took, std::chrono::seconds(5));
+  // Non-blocking again, with no send timeout and no unsent-bytes limit.
+  EXPECT_NE(::fcntl(up.fd(), F_GETFL) & O_NONBLOCK, 0);
+  timeval tv{1, 1};
+  socklen_t len = sizeof tv;
+  ASSERT_EQ(::getsockopt(up.fd(), SOL_SOCKET, SO_SNDTIMEO, &tv, &len), 0);
+  EXPECT_EQ(tv.tv_sec, 0);
+  EXPECT_EQ(tv.tv_usec, 0);
+  int low_water = -1;
+  len = sizeof low_water;
+  ASSERT_EQ(::getsockopt(up.fd(), IPPROTO_TCP, TCP_NOTSENT_LOWAT, &low_water,
+                         &len),
+            0);
+  EXPECT_EQ(low_water, 0);
+}
+
+TEST(SocketStreamDeathTest, AnInterruptionEndsASendBlockedOnItsPeer) {
+  // In a child process of its own: the interruption's handlers and flag stay
+  // for the life of the process. The signal goes to the process, so it may
+  // land on the thread that raises it rather than the blocked one.
+  EXPECT_EXIT(
+      {
+        CatchInterrupts();
+        StalledUpload up;
+        std::thread raiser([] {
+          std::this_thread::sleep_for(std::chrono::milliseconds(300));
+          ::kill(::getpid(), SIGINT);
+        });
+        const auto start = std::chrono::steady_clock::now();
+        const uint32_t e = up.c.ours->SendFile(*up.file, 60000);
+        const auto took = std::chrono::steady_clock::now() - start;
+        raiser.join();
+        std::_Exit(e == ERROR_CANCELLED && took < std::chrono::seconds(2)
+                       ? 0
+                       : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
 }
 
 TEST(SocketStreamTest, SendsFromADescriptorSendfileRefuses) {
