@@ -244,6 +244,24 @@ TEST_F(GuardTest, ACutDownloadResumesFromWhatItKept) {
   EXPECT_THAT(Names(local_.path()), (std::set<std::string>{"r.bin", "up.bin"}));
 }
 
+// Without REST the next attempt starts over: what the cut one kept is
+// dropped, not followed by the whole file again.
+TEST_F(GuardTest, ACutDownloadStartsOverWhereTheServerCannotResume) {
+  FaultOptions options;
+  options.no_rest = true;
+  ASSERT_TRUE(Start("cut-retr-once", options));
+  HINTERNET h = Connect(1);
+  ASSERT_NE(h, 0u);
+  EXPECT_TRUE(Get(h)) << client_->GetLastError();
+  EXPECT_TRUE(ReadFile(local_ / "r.bin") == Remote("r.bin"));
+  EXPECT_THAT(server_->Events("rest"), IsEmpty());
+  EXPECT_EQ(Count(server_->Commands(), "REST"), 0u);
+  EXPECT_THAT(server_->Events("retr"),
+              ElementsAre(HasSubstr("\"complete\":false"),
+                          HasSubstr("\"bytes\":" + std::to_string(kSize) +
+                                    ",\"complete\":true")));
+}
+
 TEST_F(GuardTest, APermanentRefusalIsNotTriedAgain) {
   ASSERT_TRUE(Start("ok"));
   HINTERNET h = Connect(3);

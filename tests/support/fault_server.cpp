@@ -88,6 +88,7 @@ std::unique_ptr<FaultServer> FaultServer::Start(const std::string& scenario,
     argv.insert(argv.end(), {"--cert", options.cert_chain, "--key", options.cert_key});
   }
   if (options.hide_size) argv.push_back("--hide-size");
+  if (options.no_rest) argv.push_back("--no-rest");
   if (options.tls) argv.push_back("--tls");
   const std::string log = server->workdir_ + "/stderr.log";
   std::string first_line;

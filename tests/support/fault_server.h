@@ -38,6 +38,8 @@ struct FaultOptions {
   bool tls = false;
   // SIZE refused and no byte count in the 150 of RETR.
   bool hide_size = false;
+  // No REST STREAM in FEAT, and REST refused.
+  bool no_rest = false;
 };
 
 class FaultServer {

@@ -5,6 +5,7 @@
                  [--events FILE] [--fault-at VERB] [--user U --password P]
                  [--decoy-address A] [--decoy-port N] [--foreign-address A]
                  [--cert CHAIN --key KEY] [--tls] [--hide-size]
+                 [--no-rest]
 
 Serves the folder --root (a flat or nested tree of files) well enough for
 USER PASS SYST FEAT OPTS TYPE MODE STRU PWD CWD CDUP EPSV PASV EPRT PORT STOR
@@ -113,6 +114,8 @@ first, and nobody answers.
 --tls (with --cert and --key) runs any other scenario over explicit TLS: the
 control connection after AUTH TLS, and every data connection after its 1xx
 reply, the server being the TLS server in active mode too.
+
+--no-rest: FEAT does not list REST STREAM, and REST is refused (502).
 
 --hide-size: SIZE is refused (550) and the 150 of RETR names no byte count,
 so the client cannot know the size of a download.
@@ -224,6 +227,7 @@ class Config:
         fault_at = args.fault_at or DEFAULT_FAULT_AT.get(args.scenario, "")
         self.fault_at = fault_at.upper()
         self.hide_size = args.hide_size
+        self.no_rest = args.no_rest
         self.tls = None  # the server's TLS context: tls-* scenarios, --tls
         if args.scenario.startswith("tls-") or args.tls:
             self.tls = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
@@ -837,6 +841,8 @@ class Session:
         if verb == "FEAT":
             features = ["EPRT", "MDTM", "MLST type*;size*;modify*;",
                         "REST STREAM", "SIZE", "UTF8"]
+            if self.c.no_rest:
+                features.remove("REST STREAM")
             if self.c.scenario != "pasv-other-host":
                 features.insert(1, "EPSV")
             await r(211, "Features:", lines=features)
@@ -935,6 +941,8 @@ class Session:
             await self.transfer_out(verb, arg, payload)
         elif verb in ("STOR", "APPE"):
             await self.transfer_in(verb, arg)
+        elif verb == "REST" and self.c.no_rest:
+            await r(502, "REST not implemented.")
         elif verb == "REST":
             try:
                 self.rest = int(arg)
@@ -1089,6 +1097,7 @@ def main():
     parser.add_argument("--cert", default=None)
     parser.add_argument("--key", default=None)
     parser.add_argument("--hide-size", action="store_true")
+    parser.add_argument("--no-rest", action="store_true")
     parser.add_argument("--tls", action="store_true")
     args = parser.parse_args()
     known = {"ok", "close-after-greeting", "close-after-user",
