@@ -42,35 +42,12 @@ exe="$build/app/zorvexrun"
 
 # --- A server on loopback with a temporary root ------------------------------
 work="$(mktemp -d /tmp/zorvex-demo-XXXXXX)"
-server_pid=""
-cleanup() {
-  if [[ -n "$server_pid" ]]; then
-    kill "$server_pid" 2>/dev/null || true
-    wait "$server_pid" 2>/dev/null || true
-  fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
+source "$root/scripts/loopback_ftpd.sh"
+trap loopback_ftpd_cleanup EXIT
 
-mkdir -p "$work/ftproot" "$work/app" "$work/data" "$work/download"
+mkdir -p "$work/app" "$work/data" "$work/download"
 user=demo
-password="$(head -c 12 /dev/urandom | od -An -tx1 | tr -d ' \n')"
-"$python" "$root/tests/support/pyftpd.py" --address 127.0.0.1 --port 0 \
-  --root "$work/ftproot" --user "$user" --password "$password" \
-  --log "$work/ftpd.log" >"$work/port" 2>"$work/ftpd.err" &
-server_pid=$!
-port=""
-for _ in $(seq 1 100); do
-  port="$(head -n 1 "$work/port" 2>/dev/null || true)"
-  [[ -n "$port" ]] && break
-  kill -0 "$server_pid" 2>/dev/null || break
-  sleep 0.1
-done
-if [[ -z "$port" ]]; then
-  echo "the FTP server did not start:" >&2
-  cat "$work/ftpd.err" >&2
-  exit 1
-fi
+loopback_ftpd_start "$user" "$work/ftpd.log"
 echo "== FTP server (pyftpdlib) on 127.0.0.1:$port, root $work/ftproot"
 
 # --- zorvexrun beside its settings file --------------------------------------
@@ -112,8 +89,10 @@ same "$work/data/hello.bin" "$work/ftproot/hello.bin"
 run 0 "/g /hello.bin,$work/download/"
 same "$work/data/hello.bin" "$work/download/hello.bin"
 
-# A failure is reported on standard error and in the exit status.
+# A failure is reported on standard error and in the exit status; -v shows
+# the dialogue (the password as ****) and the failure's cause.
 run 6 "/g /no-such-file.bin,$work/download/"
+run 6 -v "/g /no-such-file.bin,$work/download/"
 
 echo
 if [[ "$failed" -ne 0 ]]; then

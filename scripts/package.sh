@@ -52,34 +52,11 @@ echo "installed: $("$installed" --version)"
 man -w zorvexrun >/dev/null 2>&1 || [[ -f /usr/share/man/man1/zorvexrun.1 ]]
 
 work="$(mktemp -d /tmp/zorvex-package-XXXXXX)"
-server_pid=""
-cleanup() {
-  if [[ -n "$server_pid" ]]; then
-    kill "$server_pid" 2>/dev/null || true
-    wait "$server_pid" 2>/dev/null || true
-  fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
-mkdir -p "$work/ftproot" "$work/job" "$work/data" "$work/in"
+source "$root/scripts/loopback_ftpd.sh"
+trap loopback_ftpd_cleanup EXIT
+mkdir -p "$work/job" "$work/data" "$work/in"
 user=pkg
-password="$(head -c 12 /dev/urandom | od -An -tx1 | tr -d ' \n')"
-"$python" "$root/tests/support/pyftpd.py" --address 127.0.0.1 --port 0 \
-  --root "$work/ftproot" --user "$user" --password "$password" \
-  >"$work/port" 2>"$work/ftpd.err" &
-server_pid=$!
-port=""
-for _ in $(seq 1 100); do
-  port="$(head -n 1 "$work/port" 2>/dev/null || true)"
-  [[ -n "$port" ]] && break
-  kill -0 "$server_pid" 2>/dev/null || break
-  sleep 0.1
-done
-if [[ -z "$port" ]]; then
-  echo "the FTP server did not start:" >&2
-  cat "$work/ftpd.err" >&2
-  exit 1
-fi
+loopback_ftpd_start "$user"
 printf '127.0.0.1:%s,%s,%s,1,1,\r\n' "$port" "$user" "$password" \
   >"$work/job/zorvex"
 head -c 300000 /dev/urandom >"$work/data/a.bin"
