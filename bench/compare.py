@@ -1237,7 +1237,10 @@ def run_all(args, cases):
         for op in ("put", "get"):
             rec = by_case[(1, op)]
             check_speed(bench, 1, rec)
-            check_cpu(bench, 1, rec, OURS, "curl", 0.5)
+            # An upload to a server on this machine goes through a buffer
+            # on purpose: the server takes that faster than the file's pages
+            # from sendfile. Its CPU is held to curl's, not to half of it.
+            check_cpu(bench, 1, rec, OURS, "curl", 1.0 if op == "put" else 0.5)
     if 2 in cases:
         for op in ("put", "get"):
             r = pair_of(by_case[(2, op)], OURS, "ours_ascii")["median"]

@@ -1,9 +1,13 @@
 // The plain TCP stream's file paths on loopback: the zero-copy paths, the
-// copying fallbacks (a pipe cannot be sent with sendfile, an append-only file
-// cannot be spliced into), and how failures are reported.
+// copying upload for a peer on this machine, the copying fallbacks (a pipe
+// cannot be sent with sendfile, an append-only file cannot be spliced into),
+// and how failures are reported. Every upload case runs on both upload paths.
 #include "platform/posix/socket_stream.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <ifaddrs.h>
+#include <net/if.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <signal.h>
@@ -19,6 +23,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/env.h"
 #include "platform/errors.h"
@@ -64,6 +69,7 @@ struct Connection {
   ~Connection() {
     if (peer >= 0) ::close(peer);
   }
+  SocketStream& socket() { return *static_cast<SocketStream*>(ours.get()); }
   // Sends `data` from a thread and closes the peer's end.
   std::thread Feed(std::string data) {
     return std::thread([this, data = std::move(data)] {
@@ -79,12 +85,26 @@ struct Connection {
   }
 };
 
-TEST(SocketStreamTest, SendsWholeFileFromTheCurrentOffset) {
+using UploadPath = SocketStream::UploadPath;
+
+class SocketUploadTest : public ::testing::TestWithParam<UploadPath> {};
+
+INSTANTIATE_TEST_SUITE_P(Paths, SocketUploadTest,
+                         ::testing::Values(UploadPath::kZeroCopy,
+                                           UploadPath::kCopying),
+                         [](const auto& info) {
+                           return info.param == UploadPath::kZeroCopy
+                                      ? std::string("ZeroCopy")
+                                      : std::string("Copying");
+                         });
+
+TEST_P(SocketUploadTest, SendsWholeFileFromTheCurrentOffset) {
   TempDir dir;
   const std::string content = Pattern(3 * 1024 * 1024 + 17);
   WriteFile(dir.path() + "/src", content);
   for (off_t start : {off_t{0}, off_t{5}}) {
     Connection c;
+    c.socket().set_upload_path(GetParam());
     const int fd = ::open((dir.path() + "/src").c_str(), O_RDONLY);
     ::lseek(fd, start, SEEK_SET);
     PosixFile file(fd);
@@ -104,7 +124,8 @@ struct StalledUpload {
   TempDir dir;
   Connection c;
   std::unique_ptr<PosixFile> file;
-  StalledUpload() {
+  explicit StalledUpload(UploadPath path) {
+    c.socket().set_upload_path(path);
     WriteFile(dir.path() + "/src", Pattern(32 * 1024 * 1024));
     file = std::make_unique<PosixFile>(
         ::open((dir.path() + "/src").c_str(), O_RDONLY));
@@ -112,8 +133,8 @@ struct StalledUpload {
   int fd() const { return static_cast<SocketStream*>(c.ours.get())->fd(); }
 };
 
-TEST(SocketStreamTest, StalledSendTimesOutAndRestoresTheSocket) {
-  StalledUpload up;
+TEST_P(SocketUploadTest, StalledSendTimesOutAndRestoresTheSocket) {
+  StalledUpload up(GetParam());
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(up.c.ours->SendFile(*up.file, 700), ERROR_INTERNET_TIMEOUT);
   const auto took = std::chrono::steady_clock::now() - start;
@@ -132,16 +153,28 @@ TEST(SocketStreamTest, StalledSendTimesOutAndRestoresTheSocket) {
                          &len),
             0);
   EXPECT_EQ(low_water, 0);
+  int no_delay = -1;
+  len = sizeof no_delay;
+  ASSERT_EQ(::getsockopt(up.fd(), IPPROTO_TCP, TCP_NODELAY, &no_delay, &len),
+            0);
+  EXPECT_EQ(no_delay, 0);
 }
 
-TEST(SocketStreamDeathTest, AnInterruptionEndsASendBlockedOnItsPeer) {
+using SocketUploadDeathTest = SocketUploadTest;
+
+INSTANTIATE_TEST_SUITE_P(Paths, SocketUploadDeathTest,
+                         ::testing::Values(UploadPath::kZeroCopy,
+                                           UploadPath::kCopying));
+
+TEST_P(SocketUploadDeathTest, AnInterruptionEndsASendBlockedOnItsPeer) {
+  const UploadPath path = GetParam();
   // In a child process of its own: the interruption's handlers and flag stay
   // for the life of the process. The signal goes to the process, so it may
   // land on the thread that raises it rather than the blocked one.
   EXPECT_EXIT(
       {
         CatchInterrupts();
-        StalledUpload up;
+        StalledUpload up(path);
         std::thread raiser([] {
           std::this_thread::sleep_for(std::chrono::milliseconds(300));
           ::kill(::getpid(), SIGINT);
@@ -160,6 +193,7 @@ TEST(SocketStreamDeathTest, AnInterruptionEndsASendBlockedOnItsPeer) {
 TEST(SocketStreamTest, SendsFromADescriptorSendfileRefuses) {
   // A pipe is not a file sendfile reads from: the bytes are copied instead.
   Connection c;
+  c.socket().set_upload_path(UploadPath::kZeroCopy);
   int p[2];
   ASSERT_EQ(::pipe(p), 0);
   const std::string content = Pattern(40000);
@@ -223,12 +257,13 @@ TEST(SocketStreamTest, ReceiveReportsAFullDiskAndASilentPeer) {
   }
 }
 
-TEST(SocketStreamTest, SendToAClosedPeerGivesAnErrorNotASignal) {
+TEST_P(SocketUploadTest, SendToAClosedPeerGivesAnErrorNotASignal) {
   // SIGPIPE keeps its default action here, which would end the test process.
   TempDir dir;
   WriteFile(dir.path() + "/src", Pattern(4 * 1024 * 1024));
   PosixFile file(::open((dir.path() + "/src").c_str(), O_RDONLY));
   Connection c;
+  c.socket().set_upload_path(GetParam());
   ::close(c.peer);
   c.peer = -1;
   EXPECT_EQ(c.ours->Write("x", 1, 1000), 0u);  // draws the reset
@@ -242,11 +277,12 @@ TEST(SocketStreamTest, SendToAClosedPeerGivesAnErrorNotASignal) {
   EXPECT_EQ(sigismember(&pending, SIGPIPE), 0);
 }
 
-TEST(SocketStreamTest, SendReportsAPeerThatResets) {
+TEST_P(SocketUploadTest, SendReportsAPeerThatResets) {
   TempDir dir;
   WriteFile(dir.path() + "/src", Pattern(8 * 1024 * 1024));
   PosixFile file(::open((dir.path() + "/src").c_str(), O_RDONLY));
   Connection c;
+  c.socket().set_upload_path(GetParam());
   // Closing with unread data and a zero linger sends a reset.
   linger l{1, 0};
   ::setsockopt(c.peer, SOL_SOCKET, SO_LINGER, &l, sizeof l);
@@ -261,6 +297,54 @@ TEST(SocketStreamTest, SendReportsAPeerThatResets) {
   EXPECT_TRUE(e == ERROR_INTERNET_CONNECTION_RESET ||
               e == ERROR_INTERNET_CONNECTION_ABORTED)
       << e;
+}
+
+TEST(SocketStreamTest, TellsAPeerOnThisMachineFromAnyOther) {
+  {
+    Connection c;
+    EXPECT_TRUE(PeerOnThisMachine(c.socket().fd()));
+  }
+  // Any loopback address, and the machine's own address on another interface
+  // where it has one.
+  std::vector<in_addr> addresses{in_addr{htonl(0x7f000002)}};  // 127.0.0.2
+  ifaddrs* list = nullptr;
+  if (::getifaddrs(&list) == 0) {
+    for (ifaddrs* i = list; i != nullptr; i = i->ifa_next) {
+      if (i->ifa_addr != nullptr && i->ifa_addr->sa_family == AF_INET &&
+          (i->ifa_flags & IFF_LOOPBACK) == 0 && (i->ifa_flags & IFF_UP) != 0) {
+        addresses.push_back(
+            reinterpret_cast<sockaddr_in*>(i->ifa_addr)->sin_addr);
+        break;
+      }
+    }
+    ::freeifaddrs(list);
+  }
+  for (const in_addr& address : addresses) {
+    sockaddr_in here{};
+    here.sin_family = AF_INET;
+    here.sin_addr = address;
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&here), sizeof here),
+              0);
+    ASSERT_EQ(::listen(listener, 1), 0);
+    socklen_t len = sizeof here;
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(&here), &len);
+    const int client = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_EQ(
+        ::connect(client, reinterpret_cast<sockaddr*>(&here), sizeof here), 0);
+    EXPECT_TRUE(PeerOnThisMachine(client)) << ::inet_ntoa(address);
+    ::close(client);
+    ::close(listener);
+  }
+  // Not a network peer at all, and not a connected socket.
+  int pair[2];
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+  EXPECT_FALSE(PeerOnThisMachine(pair[0]));
+  ::close(pair[0]);
+  ::close(pair[1]);
+  const int lone = ::socket(AF_INET, SOCK_STREAM, 0);
+  EXPECT_FALSE(PeerOnThisMachine(lone));
+  ::close(lone);
 }
 
 }  // namespace
