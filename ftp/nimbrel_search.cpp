@@ -1,6 +1,5 @@
 // Nimbrel's directory search: FindFile and NextFile, and the record they
 // fill from the service's find data.
-#include <cstring>
 #include <memory>
 #include <string>
 
@@ -15,7 +14,6 @@ void Nimbrel::FindFile(std::string_view szSearchString) {
   RemoteFile_ = std::make_shared<FTPFile>();
   RemoteFile_->SearchEnd = false;
   inet::WIN32_FIND_DATAA record{};
-  std::memset(record.cFileName, 0, sizeof record.cFileName);
   const std::string search = Ansi(szSearchString);
   hFind_ = service_->FtpFindFirstFileA(hFTP_, search.c_str(), &record, 0, 0);
   if (hFind_ != 0) {
@@ -31,7 +29,6 @@ void Nimbrel::FindFile(std::string_view szSearchString) {
 void Nimbrel::NextFile() {
   if (RemoteFile()->SearchEnd) return;
   inet::WIN32_FIND_DATAA record{};
-  std::memset(record.cFileName, 0, sizeof record.cFileName);
   if (service_->InternetFindNextFileA(hFind_, &record)) {
     SetRemoteFile(record);
   } else {

@@ -192,25 +192,28 @@ std::optional<ListEntry> ParseUnixLine(std::string_view line,
   // Only the columns before the name are needed: permissions, link count,
   // owner, group, size (or "major, minor"), month, day, time or year.
   constexpr size_t kMaxTokens = 10;
-  std::array<Token, kMaxTokens> tokens{};
+  std::array<Token, kMaxTokens> tokens;  // the first `count` are set
   size_t count = 0;
   size_t i = 0;
+  auto tok = [&](size_t k) {
+    return line.substr(tokens[k].begin, tokens[k].end - tokens[k].begin);
+  };
+  const char kind = line[0];
+  const bool device = kind == 'c' || kind == 'b';
+  // Columns are cut one at a time, and the date looked for as soon as three
+  // more are known, so that the name itself is never scanned.
   while (count < kMaxTokens) {
     while (i < line.size() && IsBlank(line[i])) ++i;
     if (i >= line.size()) break;
     const size_t begin = i;
     while (i < line.size() && !IsBlank(line[i])) ++i;
     tokens[count++] = Token{begin, i};
-  }
-  auto tok = [&](size_t k) {
-    return line.substr(tokens[k].begin, tokens[k].end - tokens[k].begin);
-  };
-  if (count < 6 || !IsPermissions(tok(0))) return std::nullopt;
-  const char kind = line[0];
-  const bool device = kind == 'c' || kind == 'b';
+    if (count == 1 && !IsPermissions(tok(0))) return std::nullopt;
+    if (count < 6) continue;
 
-  // The date is a month name, a day and a time or year, right after the size.
-  for (size_t k = 3; k + 2 < count; ++k) {
+    // The date is a month name, a day and a time or year, right after the
+    // size: the last three columns cut.
+    const size_t k = count - 3;
     const int month = MonthNumber(tok(k));
     int day = 0;
     if (month == 0 || !ParseSmall(tok(k + 1), 1, 2, &day)) continue;

@@ -9,6 +9,7 @@
 #include <clocale>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace platform {
 namespace {
@@ -18,9 +19,16 @@ namespace {
 bool LocaleIsUtf8() {
   const char* cs = nl_langinfo(CODESET);
   if (cs == nullptr || *cs == '\0') return true;
+  // The answer for the codeset asked about last, checked with one
+  // comparison: the locale may change between calls, but seldom does.
+  thread_local std::string last_codeset;
+  thread_local bool last_answer = true;
+  if (last_codeset == cs) return last_answer;
+  last_answer = false;
   for (const char* utf8 : {"UTF-8", "utf8", "UTF8", "ANSI_X3.4-1968", "ASCII"})
-    if (std::strcmp(cs, utf8) == 0) return true;
-  return false;
+    if (std::strcmp(cs, utf8) == 0) last_answer = true;
+  last_codeset = cs;
+  return last_answer;
 }
 
 // Converts with iconv; on a sequence that cannot be converted, writes
