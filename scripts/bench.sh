@@ -55,10 +55,10 @@ if [[ ${#missing[@]} -gt 0 ]]; then
 fi
 
 # --- Build ------------------------------------------------------------------
-echo "== building zorvexrun and list_bench (Release) in $build"
+echo "== building zorvexrun, list_bench and upload_paths (Release) in $build"
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release \
   -DZORVEX_TESTS=OFF -DZORVEX_BENCH=ON >/dev/null
-cmake --build "$build" -j2 --target zorvexrun list_bench >/dev/null
+cmake --build "$build" -j2 --target zorvexrun list_bench upload_paths >/dev/null
 
 # --- Compare ----------------------------------------------------------------
 cd "$root"
