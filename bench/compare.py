@@ -283,6 +283,24 @@ class Vsftpd:
         return mask(last)
 
 
+def standalone_server(top):
+    """A vsftpd of its own under the folder `top` for the smaller benchmark
+    scripts, with the harness account's password in a file and a netrc of
+    mode 0600. Returns (server, password_file, netrc, env): env gives the
+    clients a home folder of their own."""
+    server = Vsftpd(os.path.join(top, "server"), os.path.join(top, "root"))
+    server.start()
+    secret = os.path.join(top, "secret")
+    os.makedirs(secret, mode=0o700)
+    password_file = os.path.join(secret, "password")
+    write_secret(password_file, PASSWORD + "\n")
+    netrc = os.path.join(secret, "netrc")
+    write_secret(netrc, "machine %s login %s password %s\n" % (
+        HOST, USER, PASSWORD))
+    env = dict(os.environ, HOME=os.path.join(top, "home"))
+    return server, password_file, netrc, env
+
+
 def free_port():
     with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as s:
         s.bind((HOST, 0))

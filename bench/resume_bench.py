@@ -69,17 +69,8 @@ def main():
 
     top = tempfile.mkdtemp(prefix="zvx-resume-", dir="/dev/shm")
     compare.CLEANUP.folders.append(top)
-    server = compare.Vsftpd(os.path.join(top, "server"),
-                            os.path.join(top, "root"))
-    server.start()
-    secret = os.path.join(top, "secret")
-    os.makedirs(secret, mode=0o700)
-    password_file = os.path.join(secret, "password")
-    compare.write_secret(password_file, compare.PASSWORD + "\n")
-    netrc = os.path.join(secret, "netrc")
-    compare.write_secret(netrc, "machine %s login %s password %s\n" % (
-        compare.HOST, compare.USER, compare.PASSWORD))
-    env = dict(os.environ, HOME=os.path.join(top, "home"))
+    server, password_file, netrc, env = compare.standalone_server(top)
+    secret = os.path.dirname(password_file)
 
     local = os.path.join(top, "local")
     os.makedirs(local)
